@@ -1,0 +1,70 @@
+#pragma once
+// File operations on ANSI paths; each path is converted to the UTF-8 name the
+// file system uses. None of them raises unless said otherwise.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// Directory-entry attribute bits, as the Windows find functions report them.
+enum : uint32_t {
+  faReadOnly = 0x01,
+  faHidden = 0x02,
+  faSysFile = 0x04,
+  faVolumeId = 0x08,
+  faDirectory = 0x10,
+  faArchive = 0x20,
+  faAnyFile = 0x3F,
+};
+inline constexpr uint32_t InvalidFileAttributes = 0xFFFFFFFFu;
+
+bool FileExists(const std::string& path);      // a file (not a folder)
+bool DirectoryExists(const std::string& path); // a folder (a link to one counts)
+// Creates the folder and its missing parents; true when it exists afterwards.
+bool ForceDirectories(const std::string& path);
+// Copies, overwriting an existing target; false on any failure.
+bool CopyFileOverwrite(const std::string& source, const std::string& target);
+bool DeleteFile(const std::string& path);      // removes a file or a symbolic link
+bool RemoveDirectory(const std::string& path); // removes an empty folder
+// Attributes of the entry (a symbolic link is reported as a file), or
+// InvalidFileAttributes when it does not exist. A name beginning with '.' is
+// hidden; an entry its owner may not write is read-only.
+uint32_t GetFileAttributes(const std::string& path);
+// Only the read-only bit has an effect: it clears or sets the owner's write bit.
+bool SetFileAttributes(const std::string& path, uint32_t attributes);
+
+// Creates `path` (and its parents) as a folder only the current user may
+// enter, mode 0700. Raises Exception when it exists as a symbolic link or
+// belongs to another user, or cannot be created.
+void ForcePrivateDirectory(const std::string& path);
+
+struct TSearchRec {
+  std::string Name; // ANSI file name without folder
+  uint32_t Attr = 0;
+  int64_t Size = 0;
+};
+
+// The find-first / find-next enumeration. The pattern is a folder plus a file
+// mask with '*' and '?' (matched ignoring ASCII case, "*.*" matches every
+// name). An entry that carries a special attribute (hidden, system,
+// directory) that is not in the mask is skipped. "." and ".." are returned
+// first when the mask includes directories. Closes itself on destruction.
+class FileFinder {
+public:
+  FileFinder();
+  ~FileFinder();
+  FileFinder(const FileFinder&) = delete;
+  FileFinder& operator=(const FileFinder&) = delete;
+
+  // False when nothing matches or the folder cannot be read.
+  bool First(const std::string& pattern, uint32_t mask, TSearchRec& found);
+  bool Next(TSearchRec& found);
+  void Close();
+
+private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+} // namespace platform
