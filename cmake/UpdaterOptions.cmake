@@ -22,3 +22,11 @@ endif()
 function(updater_configure_target target)
   target_link_libraries(${target} PRIVATE updater::options)
 endfunction()
+
+# Fuzz builds (clang only): every library gets libFuzzer's coverage hooks and
+# the sanitizers; the fuzz programs themselves link -fsanitize=fuzzer.
+if(UPDATER_BUILD_FUZZ)
+  target_compile_options(updater_options INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  target_link_options(updater_options INTERFACE -fsanitize=address,undefined)
+endif()

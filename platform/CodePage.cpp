@@ -104,3 +104,12 @@ std::string Utf8ToAnsi(std::string_view utf8) {
 }
 
 } // namespace platform
+
+namespace platform {
+
+const std::string& AnsiText::str() const {
+  std::call_once(once_, [this] { ansi_ = Utf8ToAnsi(utf8_); });
+  return ansi_;
+}
+
+} // namespace platform

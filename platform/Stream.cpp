@@ -11,20 +11,31 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+// Texts of the stream errors.
+const platform::AnsiText kSeekOutOfRange{"流的定位超出范围"};
+const platform::AnsiText kSizeOutOfRange{"流的大小超出范围"};
+const platform::AnsiText kNegativeSize{"流的大小不能为负"};
+const platform::AnsiText kCannotCreate{"无法创建文件"};
+const platform::AnsiText kCannotOpen{"无法打开文件"};
+const platform::AnsiText kSeekFailed{"文件定位失败: "};
+const platform::AnsiText kResizeFailed{"无法改变文件大小: "};
+} // namespace
+
 int32_t TStream::Seek(int32_t offset, int origin) {
   if (origin < 0 || origin > 2) return static_cast<int32_t>(Seek64(0, TSeekOrigin::soCurrent));
   return static_cast<int32_t>(Seek64(offset, static_cast<TSeekOrigin>(origin)));
 }
 
 int64_t TStream::Seek64(int64_t offset, TSeekOrigin origin) {
-  if (offset < INT32_MIN || offset > INT32_MAX) throw EStreamError("流的定位超出范围");
+  if (offset < INT32_MIN || offset > INT32_MAX) throw EStreamError(kSeekOutOfRange);
   return Seek(static_cast<int32_t>(offset), static_cast<int>(origin));
 }
 
 void TStream::SetSize(int32_t newSize) { SetSize64(newSize); }
 
 void TStream::SetSize64(int64_t newSize) {
-  if (newSize < INT32_MIN || newSize > INT32_MAX) throw EStreamError("流的大小超出范围");
+  if (newSize < INT32_MIN || newSize > INT32_MAX) throw EStreamError(kSizeOutOfRange);
   SetSize(static_cast<int32_t>(newSize));
 }
 
@@ -103,7 +114,7 @@ int64_t TMemoryStream::Seek64(int64_t offset, TSeekOrigin origin) {
 }
 
 void TMemoryStream::SetSize64(int64_t newSize) {
-  if (newSize < 0) throw EStreamError("流的大小不能为负");
+  if (newSize < 0) throw EStreamError(kNegativeSize);
   data_.resize(static_cast<size_t>(newSize));
   if (position_ > newSize) position_ = newSize;
 }
@@ -146,15 +157,15 @@ TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_
   std::string path = platform::AnsiToUtf8(ansiPath);
   fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
   if (fd_ < 0) {
-    const char* what = mode == fmCreate ? "无法创建文件" : "无法打开文件";
-    throw EFOpenError(std::string(what) + " \"" + ansiPath + "\"。" +
+    const std::string& what = mode == fmCreate ? kCannotCreate.str() : kCannotOpen.str();
+    throw EFOpenError(what + " \"" + ansiPath + "\" " +
                       platform::Utf8ToAnsi(std::strerror(errno)));
   }
   struct stat st {};
   if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd_);
     fd_ = -1;
-    throw EFOpenError("无法打开文件 \"" + ansiPath + "\"。" + platform::Utf8ToAnsi(std::strerror(EISDIR)));
+    throw EFOpenError(kCannotOpen.str() + " \"" + ansiPath + "\" " + platform::Utf8ToAnsi(std::strerror(EISDIR)));
   }
 }
 
@@ -183,12 +194,12 @@ int64_t TFileStream::Seek64(int64_t offset, TSeekOrigin origin) {
                : origin == TSeekOrigin::soCurrent ? SEEK_CUR
                                                   : SEEK_END;
   off_t r = ::lseek(fd_, static_cast<off_t>(offset), whence);
-  if (r < 0) throw EStreamError("文件定位失败: " + fileName_);
+  if (r < 0) throw EStreamError(kSeekFailed.str() + fileName_);
   return static_cast<int64_t>(r);
 }
 
 void TFileStream::SetSize64(int64_t newSize) {
   if (::ftruncate(fd_, static_cast<off_t>(newSize)) != 0)
-    throw EStreamError("无法改变文件大小: " + fileName_);
+    throw EStreamError(kResizeFailed.str() + fileName_);
   if (GetPosition() > newSize) Seek64(newSize, TSeekOrigin::soBeginning);
 }
