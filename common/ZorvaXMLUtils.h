@@ -112,8 +112,18 @@ bool Base64TextToBytes(std::string_view text, TXMLBinary& value);
 // Sets `text` to the Base64 form of `value`, empty when there is no data.
 void BytesToBase64Text(const TXMLBinary& value, std::string& text);
 
-// --- Document factories -----------------------------------------------------
-// NewXmlDocument(includeDeclaration, formatted) and
-// OpenXmlDocumentFile(fileName, includeDeclaration, formatted) are declared
-// here as soon as the document interface exists, and are defined with the
-// document (ZorvaXMLDoc).
+// --- Document factories ---------------------------------------------------
+// Both are defined with the document (ZorvaXMLDoc); include
+// common/ZorvaXMLIntf.h to use their result.
+
+template <class T> class TIntfRef;
+class IXMLDocument;
+
+// A new, empty document with the given include-declaration and formatted
+// switches.
+TIntfRef<IXMLDocument> NewXmlDocument(bool includeDeclaration, bool formatted);
+// A new document as NewXmlDocument makes it, with comments dropped, loaded
+// from the file named by the ANSI path `fileName`. Errors of opening and
+// parsing the file pass to the caller as exceptions.
+TIntfRef<IXMLDocument> OpenXmlDocumentFile(const std::string& fileName, bool includeDeclaration,
+                                           bool formatted);
