@@ -1,0 +1,297 @@
+#include "FileSystem.h"
+
+#include "AtomicFile.h"
+#include "CodePage.h"
+#include "Exception.h"
+#include "FileMask.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace platform {
+namespace {
+
+const AnsiText kFolderIsLink{"文件夹“%s”是一个符号链接，出于安全考虑拒绝使用。"};
+const AnsiText kFolderOfOtherUser{"文件夹“%s”属于其他用户，出于安全考虑拒绝使用。"};
+const AnsiText kFolderNotFolder{"“%s”不是文件夹。"};
+const AnsiText kFolderNotCreated{"无法创建文件夹“%s”：%s"};
+
+std::string Format(const std::string& pattern, const std::string& a, const std::string& b = {}) {
+  std::string out = pattern;
+  for (const std::string* arg : {&a, &b}) {
+    const auto at = out.find("%s");
+    if (at == std::string::npos) break;
+    out.replace(at, 2, *arg);
+  }
+  return out;
+}
+
+std::string SystemReason(int error) {
+  return Utf8ToAnsi(std::strerror(error));
+}
+
+// The path without trailing delimiters, except for the root itself. A
+// trailing slash would make lstat follow a symbolic link.
+std::string WithoutTrailingDelimiter(std::string path) {
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
+  return path;
+}
+
+std::string NameOf(const std::string& path) {
+  const std::string bare = WithoutTrailingDelimiter(path);
+  const auto slash = bare.rfind('/');
+  return slash == std::string::npos ? bare : bare.substr(slash + 1);
+}
+
+bool IsHiddenName(const std::string& name) {
+  return !name.empty() && name[0] == '.' && name != "." && name != "..";
+}
+
+uint32_t AttributesOf(const struct stat& st, const std::string& name) {
+  uint32_t attr = 0;
+  if (S_ISDIR(st.st_mode))
+    attr |= faDirectory;
+  else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))
+    attr |= faArchive;
+  else
+    attr |= faSysFile; // devices, sockets and pipes
+  if (IsHiddenName(name)) attr |= faHidden;
+  // A link carries no permissions of its own.
+  if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) attr |= faReadOnly;
+  return attr;
+}
+
+bool IsGbkLeadByte(unsigned char c) {
+  return c >= 0x81 && c <= 0xFE;
+}
+
+// Length of the character at `s[i]`: two bytes for a GBK double-byte
+// character, else one.
+size_t CharLength(const std::string& s, size_t i) {
+  return IsGbkLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+}
+
+bool SameChar(const std::string& a, size_t i, size_t la, const std::string& b, size_t j,
+              size_t lb) {
+  if (la != lb) return false;
+  if (la == 2) return a[i] == b[j] && a[i + 1] == b[j + 1];
+  auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  return fold(a[i]) == fold(b[j]);
+}
+
+// '*' and '?' matching over characters, ASCII letters ignoring case. Greedy
+// with a return to the last star, so the cost stays linear per star.
+bool Matches(const std::string& mask, const std::string& name) {
+  size_t m = 0, n = 0;
+  size_t starMask = std::string::npos, starName = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && mask[m] == '*') {
+      starMask = ++m;
+      starName = n;
+      continue;
+    }
+    if (m < mask.size()) {
+      const size_t lm = CharLength(mask, m);
+      const size_t ln = CharLength(name, n);
+      if ((lm == 1 && mask[m] == '?') || SameChar(mask, m, lm, name, n, ln)) {
+        m += lm;
+        n += ln;
+        continue;
+      }
+    }
+    if (starMask == std::string::npos) return false;
+    starName += CharLength(name, starName);
+    n = starName;
+    m = starMask;
+  }
+  while (m < mask.size() && mask[m] == '*')
+    ++m;
+  return m == mask.size();
+}
+
+} // namespace
+
+bool MatchesFileMask(const std::string& mask, const std::string& name) {
+  if (Matches(mask, name)) return true;
+  // As on Windows, a mask ending in ".*" also matches a name without any
+  // extension: "*.*" matches every name.
+  if (mask.size() >= 2 && mask.compare(mask.size() - 2, 2, ".*") == 0)
+    return Matches(mask.substr(0, mask.size() - 2), name);
+  return false;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(AnsiToUtf8(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(AnsiToUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ForceDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  const std::string utf8 = WithoutTrailingDelimiter(AnsiToUtf8(path));
+  for (size_t pos = 1; pos <= utf8.size(); ++pos) {
+    if (pos < utf8.size() && utf8[pos] != '/') continue;
+    const std::string part = utf8.substr(0, pos);
+    if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+  }
+  return DirectoryExists(path);
+}
+
+bool CopyFileOverwrite(const std::string& source, const std::string& target) {
+  const std::string from = AnsiToUtf8(source);
+  const int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  std::string data;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  char buffer[65536];
+  while (ok) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    data.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  // Windows refuses to overwrite a read-only file.
+  const uint32_t targetAttr = GetFileAttributes(target);
+  if (!ok || (targetAttr != InvalidFileAttributes && (targetAttr & faReadOnly) != 0)) return false;
+  // The replacement is atomic, so an interrupted copy never leaves a
+  // truncated template or installer behind.
+  const std::string to = AnsiToUtf8(target);
+  if (!WriteFileAtomicallyUtf8(to, data)) return false;
+  if (targetAttr == InvalidFileAttributes) ::chmod(to.c_str(), st.st_mode & 0777);
+  return true;
+}
+
+bool DeleteFile(const std::string& path) {
+  const std::string utf8 = WithoutTrailingDelimiter(AnsiToUtf8(path));
+  struct stat st {};
+  if (path.empty() || ::lstat(utf8.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  // Windows does not delete a read-only file; callers clear the attribute.
+  if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return false;
+  return ::unlink(utf8.c_str()) == 0;
+}
+
+bool RemoveDirectory(const std::string& path) {
+  return !path.empty() && ::rmdir(WithoutTrailingDelimiter(AnsiToUtf8(path)).c_str()) == 0;
+}
+
+uint32_t GetFileAttributes(const std::string& path) {
+  if (path.empty()) return InvalidFileAttributes;
+  const std::string utf8 = WithoutTrailingDelimiter(AnsiToUtf8(path));
+  struct stat st {};
+  if (::lstat(utf8.c_str(), &st) != 0) return InvalidFileAttributes;
+  return AttributesOf(st, NameOf(path));
+}
+
+bool SetFileAttributes(const std::string& path, uint32_t attributes) {
+  if (path.empty()) return false;
+  const std::string utf8 = WithoutTrailingDelimiter(AnsiToUtf8(path));
+  struct stat st {};
+  if (::lstat(utf8.c_str(), &st) != 0) return false;
+  // chmod would follow the link and change the file it names.
+  if (S_ISLNK(st.st_mode)) return true;
+  mode_t mode = st.st_mode & 07777;
+  mode = (attributes & faReadOnly) != 0 ? mode & ~S_IWUSR : mode | S_IWUSR;
+  return ::chmod(utf8.c_str(), mode) == 0;
+}
+
+void ForcePrivateDirectory(const std::string& path) {
+  const std::string utf8 = WithoutTrailingDelimiter(AnsiToUtf8(path));
+  if (utf8.empty()) throw Exception(Format(kFolderNotCreated, path, SystemReason(ENOENT)));
+  const auto slash = utf8.rfind('/');
+  if (slash != std::string::npos && slash > 0 &&
+      !ForceDirectories(Utf8ToAnsi(utf8.substr(0, slash))))
+    throw Exception(Format(kFolderNotCreated, path, SystemReason(errno)));
+  if (::mkdir(utf8.c_str(), 0700) != 0 && errno != EEXIST)
+    throw Exception(Format(kFolderNotCreated, path, SystemReason(errno)));
+
+  // Checked on the opened folder, so that nobody can swap a link in between.
+  const int fd = ::open(utf8.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    struct stat st {};
+    if (::lstat(utf8.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+      throw Exception(Format(kFolderIsLink, path));
+    if (error == ENOTDIR) throw Exception(Format(kFolderNotFolder, path));
+    throw Exception(Format(kFolderNotCreated, path, SystemReason(error)));
+  }
+  struct stat st {};
+  const bool statOk = ::fstat(fd, &st) == 0;
+  const int statError = errno;
+  const bool ours = statOk && st.st_uid == ::geteuid();
+  const bool privateMode = ours && ((st.st_mode & 07777) == 0700 || ::fchmod(fd, 0700) == 0);
+  const int modeError = errno;
+  ::close(fd);
+  if (!statOk) throw Exception(Format(kFolderNotCreated, path, SystemReason(statError)));
+  if (!ours) throw Exception(Format(kFolderOfOtherUser, path));
+  if (!privateMode) throw Exception(Format(kFolderNotCreated, path, SystemReason(modeError)));
+}
+
+struct FileFinder::State {
+  std::vector<TSearchRec> entries;
+  size_t next = 0;
+};
+
+FileFinder::FileFinder() = default;
+FileFinder::~FileFinder() = default;
+
+void FileFinder::Close() {
+  state_.reset();
+}
+
+bool FileFinder::First(const std::string& pattern, uint32_t mask, TSearchRec& found) {
+  Close();
+  const auto slash = pattern.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
+  const std::string fileMask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+  const std::string utf8Folder = AnsiToUtf8(folder);
+
+  DIR* dir = ::opendir(utf8Folder.c_str());
+  if (dir == nullptr) return false;
+  auto state = std::make_unique<State>();
+  std::vector<TSearchRec> dots;
+  const int dirFd = ::dirfd(dir);
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = Utf8ToAnsi(entry->d_name);
+    // A name that is not valid UTF-8 has no ANSI form and is reported empty;
+    // callers skip it.
+    if (!name.empty() && !MatchesFileMask(fileMask, name)) continue;
+    struct stat st {};
+    if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    TSearchRec rec;
+    rec.Name = name;
+    rec.Attr = AttributesOf(st, name);
+    rec.Size = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
+    const uint32_t special = rec.Attr & (faHidden | faSysFile | faDirectory);
+    if ((special & ~mask) != 0) continue;
+    (name == "." || name == ".." ? dots : state->entries).push_back(std::move(rec));
+  }
+  ::closedir(dir);
+  std::sort(dots.begin(), dots.end(),
+            [](const TSearchRec& a, const TSearchRec& b) { return a.Name < b.Name; });
+  state->entries.insert(state->entries.begin(), dots.begin(), dots.end());
+  state_ = std::move(state);
+  return Next(found);
+}
+
+bool FileFinder::Next(TSearchRec& found) {
+  if (!state_ || state_->next >= state_->entries.size()) return false;
+  found = state_->entries[state_->next++];
+  return true;
+}
+
+} // namespace platform
