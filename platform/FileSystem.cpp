@@ -151,7 +151,7 @@ bool ForceDirectories(const std::string& path) {
 
 bool CopyFileOverwrite(const std::string& source, const std::string& target) {
   const std::string from = AnsiToUtf8(source);
-  const int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
   std::string data;

@@ -115,7 +115,9 @@ enum class ReadResult { Ok, Missing, Failed };
 ReadResult ReadWholeFile(const std::string& ansiPath, std::string& text) {
   text.clear();
   const std::string path = AnsiToUtf8(ansiPath);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a pipe in place of the file cannot stall the
+  // updater; only regular files are read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -18,7 +18,7 @@ constexpr const char* kDefaultRegistryFile = "/etc/zorva/registry.ini";
 // never writes the registry.
 std::optional<std::string> LoadRegistry() {
   const std::string path = AnsiToUtf8(RegistryFile());
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   std::string text;
   struct stat st {};

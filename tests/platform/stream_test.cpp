@@ -1,0 +1,71 @@
+#include "platform/Exception.h"
+#include "platform/Stream.h"
+#include "platform/StringList.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+using platform::Utf8ToAnsi;
+
+TEST(FileStream, GbkFileNameIsStoredUnderItsUtf8Name) {
+  testsupport::TempFolder dir;
+  const std::string path = dir.Ansi("下载文件.tmp");
+  {
+    TFileStream out(path, fmCreate);
+    out.WriteBuffer("abcdef", 6);
+  }
+  EXPECT_EQ(dir.Read("下载文件.tmp"), "abcdef");
+  TFileStream in(path, fmOpenRead);
+  EXPECT_EQ(in.GetSize(), 6);
+  char buffer[8] = {};
+  EXPECT_EQ(in.Read(buffer, 8), 6);
+  EXPECT_EQ(std::string(buffer), "abcdef");
+  EXPECT_EQ(in.Read(buffer, 8), 0);
+}
+
+TEST(FileStream, MissingFileRaisesOpenErrorNamingTheFile) {
+  testsupport::TempFolder dir;
+  const std::string path = dir.Ansi("缺少.ini");
+  try {
+    TFileStream in(path, fmOpenRead);
+    FAIL() << "no exception";
+  } catch (const EFOpenError& e) {
+    EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
+  }
+}
+
+TEST(StringList, SplitsAtEveryKindOfLineEnd) {
+  TStringList list;
+  list.SetText("one\r\ntwo\nthree\rfour");
+  ASSERT_EQ(list.Count(), 4);
+  EXPECT_EQ(list[3], "four");
+  list.SetText("a\r\n\r\nb\r\n");
+  ASSERT_EQ(list.Count(), 3);
+  EXPECT_EQ(list[1], "");
+  EXPECT_EQ(list[2], "b");
+  // CR LF is one line end, LF CR two.
+  list.SetText("x\n\ry");
+  EXPECT_EQ(list.Count(), 3);
+}
+
+TEST(StringList, WritesCrLfAfterEveryLineAndReadsItBack) {
+  testsupport::TempFolder dir;
+  TStringList list;
+  list.Add("@echo off");
+  list.Add(Utf8ToAnsi("\"卸载 招标工具.exe\" /quiet"));
+  list.Add("");
+  EXPECT_EQ(list.GetText(), "@echo off\r\n" + list[1] + "\r\n\r\n");
+  const std::string file = dir.Ansi("安装.bat");
+  list.SaveToFile(file);
+  TStringList loaded;
+  loaded.LoadFromFile(file);
+  EXPECT_EQ(loaded.Items(), list.Items());
+}
+
+TEST(StringList, IndexOfIgnoresAsciiCase) {
+  TStringList list;
+  list.Add("MQT6.exe");
+  list.Add("Other");
+  EXPECT_EQ(list.IndexOf("mqt6.EXE"), 0);
+  EXPECT_EQ(list.IndexOf("mqt6.ex"), -1);
+}
