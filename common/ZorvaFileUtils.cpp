@@ -84,7 +84,10 @@ void ListFilesRecursive(const std::string& pattern, const std::string& folder, T
   platform::FileFinder finder;
   for (bool found = finder.First(base + "*.*", platform::faDirectory, rec); found;
        found = finder.Next(rec)) {
-    if (rec.Name.empty() || IsDotEntry(rec.Name)) continue;
+    // Only real folders are entered: a search inside a file finds nothing,
+    // and a symbolic link (reported as a file) could lead in a circle.
+    if (rec.Name.empty() || IsDotEntry(rec.Name) || (rec.Attr & platform::faDirectory) == 0)
+      continue;
     ListFilesRecursive(pattern, base + rec.Name, list);
   }
 }

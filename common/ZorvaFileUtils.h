@@ -27,4 +27,5 @@ bool DeleteFolderTree(const std::string& folder);
 // in `folder` and, depth first, in its sub-folders that are neither hidden nor
 // system. The pattern applies to file names only. `list` must not be null
 // (EAssertionFailed otherwise). A missing or unreadable folder adds nothing.
+// Symbolic links are listed as files when they match and are never entered.
 void ListFilesRecursive(const std::string& pattern, const std::string& folder, TStringList* list);
