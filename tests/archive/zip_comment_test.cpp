@@ -1,0 +1,127 @@
+#include "archive/ZipControl.h"
+#include "platform/CodePage.h"
+#include "zip_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace ziptest;
+
+TEST(ZipComment, TemplateVersionCommentComesBackAsLines) {
+  ScratchDir dir;
+  // `zip -z` stores each LF as CR LF and drops the last line end.
+  const std::string tool = ZipWithTool(dir, "template.sfwb", "[Region]\nVersion=5\n");
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(tool), "[Region]\r\nVersion=5\r\n");
+
+  const std::string built =
+      dir.Write("built.sfwb", BuildZip(TwoMembers(), "[Region]\r\nVersion=5").bytes);
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(built), "[Region]\r\nVersion=5\r\n");
+
+  const std::string mixed =
+      dir.Write("mixed.zip", BuildZip(TwoMembers(), "a\nb\rc\r\n\r\nd").bytes);
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(mixed), "a\r\nb\r\nc\r\n\r\nd\r\n");
+}
+
+TEST(ZipComment, TextStaysInTheAnsiCodePage) {
+  ScratchDir dir;
+  const std::string gbk = platform::Utf8ToAnsi("[地区]\r\n版本=7");
+  ASSERT_FALSE(gbk.empty());
+  const std::string path = dir.Write("gbk.zip", BuildZip(TwoMembers(), gbk).bytes);
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(path), gbk + "\r\n");
+}
+
+TEST(ZipComment, EmptyCommentIgnoresBytesAfterTheRecord) {
+  ScratchDir dir;
+  const std::string path =
+      dir.Write("trail.zip", BuildZip(TwoMembers(), "").bytes + "Version=9\r\nappended");
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(path), "");
+}
+
+// The comment is as long as its record says: data appended to an archive
+// (a signature, a download tail) is no part of it.
+TEST(ZipComment, BytesAfterTheCommentAreNotPartOfIt) {
+  ScratchDir dir;
+  const std::string path =
+      dir.Write("appended.zip", BuildZip(TwoMembers(), "Version=5").bytes + "\r\nVersion=6\r\n");
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(path), "Version=5\r\n");
+
+  // A length running past the end of the file gives what is there.
+  const std::string cut = dir.Write("cut.zip", BuildZip(TwoMembers(), "short", false, 500).bytes);
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(cut), "short\r\n");
+}
+
+TEST(ZipComment, NulByteEndsTheText) {
+  ScratchDir dir;
+  const std::string comment = std::string("first\r\nsec\0ond\r\nthird", 21);
+  const std::string path = dir.Write("nul.zip", BuildZip(TwoMembers(), comment).bytes);
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(path), "first\r\nsec\r\n");
+}
+
+TEST(ZipComment, ExecutableAndJarArchivesGiveTheirComment) {
+  ScratchDir dir;
+  dir.Write("stub.exe", "MZ" + std::string(300, '\x90'));
+  ZipWithTool(dir, "payload.zip", "[Region]\nVersion=3");
+  Shell(dir, "cat stub.exe payload.zip > sfx.exe && cp payload.zip x.jar");
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(dir.Path("sfx.exe")), "[Region]\r\nVersion=3\r\n");
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(dir.Path("x.jar")), "[Region]\r\nVersion=3\r\n");
+
+  std::string stub(100, 'q');
+  const std::string stubbed =
+      dir.Write("stubbed.bin", stub + BuildZip(TwoMembers(), "Version=4").bytes);
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(stubbed), "Version=4\r\n");
+
+  const std::string zip64 = dir.Write("z64.zip", BuildZip(TwoMembers(), "Version=64", true).bytes);
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(zip64), "Version=64\r\n");
+}
+
+TEST(ZipComment, CommentOutsideTheSearchWindowIsNotRead) {
+  ScratchDir dir;
+  const std::vector<Member> big = {{"big.bin", std::string(40000, 'b')}};
+  const std::string longest(32745, 'c');
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(dir.Write("in.zip", BuildZip(big, longest).bytes)),
+            longest + "\r\n");
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(
+                dir.Write("out.zip", BuildZip(big, std::string(40000, 'c')).bytes)),
+            "");
+}
+
+// A damaged directory does not hide a comment whose end record was found.
+TEST(ZipComment, DamagedDirectoryKeepsTheComment) {
+  ScratchDir dir;
+  const std::string path =
+      dir.Write("nodir.zip", BuildZip(TwoMembers(), "Version=8", false, -1, 0x7FFFFFF0).bytes);
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(path), "Version=8\r\n");
+}
+
+TEST(ZipComment, ForeignMissingAndTinyFilesGiveNoText) {
+  ScratchDir dir;
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(dir.Path("missing.sfwb")), "");
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(dir.Path("")), "");
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(""), "");
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(dir.Write("x.cab", "MSCF" + std::string(400, '\0'))), "");
+  EXPECT_EQ(
+      TZipInfo::ReadArchiveComment(dir.Write("x.rar", "Rar!\x1a\x07" + std::string(400, 'r'))), "");
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(dir.Write("tiny.zip", std::string(19, 'P'))), "");
+  // An end record alone, with a comment: at offset 0 it is never found.
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(dir.Write("empty.zip", BuildZip({}, "Version=1").bytes)),
+            "");
+}
+
+TEST(ZipComment, ForwardSlashPathGivesTheSameComment) {
+  ScratchDir dir;
+  dir.Write("t/sub/a.sfwb", BuildZip(TwoMembers(), "[Region]\r\nVersion=2").bytes);
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(dir.Path("t/sub/a.sfwb")), "[Region]\r\nVersion=2\r\n");
+  EXPECT_EQ(TZipInfo::ReadArchiveComment(dir.Path("t//sub/./a.sfwb")), "[Region]\r\nVersion=2\r\n");
+}
+
+TEST(ZipComment, LoadCommentReplacesEarlierLines) {
+  ScratchDir dir;
+  TZipInfo info;
+  info.ArchivePath = dir.Write("one.zip", BuildZip(TwoMembers(), "a\r\nb").bytes);
+  info.LoadComment();
+  EXPECT_EQ(info.Lines().Count(), 2);
+  info.ArchivePath = dir.Write("two.zip", BuildZip(TwoMembers(), "c").bytes);
+  info.LoadComment();
+  EXPECT_EQ(info.Lines().GetText(), "c\r\n");
+}
