@@ -1,0 +1,396 @@
+#pragma once
+// The classes of the XML library: the reference-counted node tree, the parser
+// entry points and the document. Clients use the interfaces of ZorvaXMLIntf.h;
+// the non-virtual accessors below serve the library's own parser, writer and
+// JSON code, which walk large trees and must not copy strings to do so.
+//
+// Ownership points downward only: a node owns its child list and attribute
+// collection (both live inside the node object and share its count), the list
+// owns the children, the collection owns the attributes. A parent link is a
+// plain pointer. It is kept from dangling by two rules: taking a node out of
+// its parent's list clears its link, and a node being destroyed clears the
+// link of every node that still names it as parent.
+#include "common/ZorvaXMLIntf.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TStream;
+
+// The base of every reference-counted class of the library. The count starts
+// at 0; the object destroys itself when a release brings it back to 0.
+class TXMLIntfObject {
+public:
+  TXMLIntfObject(const TXMLIntfObject&) = delete;
+  TXMLIntfObject& operator=(const TXMLIntfObject&) = delete;
+
+  int32_t IntfAddRef() noexcept { return refCount_.fetch_add(1, std::memory_order_relaxed) + 1; }
+  int32_t IntfRelease() noexcept;
+
+protected:
+  TXMLIntfObject() noexcept = default;
+  virtual ~TXMLIntfObject() = default;
+
+private:
+  std::atomic<int32_t> refCount_{0};
+};
+
+// The name hash: per byte, fold A-Z to a-z, rotate the hash left by 2 bits and
+// XOR the byte in.
+uint32_t XMLNameHash(std::string_view name) noexcept;
+// Equal length and equal bytes with ASCII letter case ignored.
+bool XMLSameName(std::string_view a, std::string_view b) noexcept;
+// The name a node takes when its kind is set: "#element", "#text",
+// "#cdata-section", "#comment".
+const std::string& XMLNodeTypeName(TXMLNodeType type);
+
+// An ordered array of counted references. Putting a reference in adds a
+// count, taking it out releases one. Index errors raise EXMLException
+// "访问索引越界".
+template <class T> class TXMLList {
+public:
+  TXMLList() = default;
+  TXMLList(const TXMLList&) = delete;
+  TXMLList& operator=(const TXMLList&) = delete;
+  ~TXMLList() { Clear(); }
+
+  int32_t Add(T* item);
+  void Clear() noexcept;
+  // An index outside 0..Count-1 does nothing.
+  void Delete(int32_t index) noexcept;
+  void Exchange(int32_t index1, int32_t index2);
+  int32_t GetCount() const noexcept { return static_cast<int32_t>(items_.size()); }
+  T* GetItem(int32_t index) const;
+  // Position of that very object, -1 when absent.
+  int32_t IndexOf(const T* item) const noexcept;
+  void Insert(int32_t index, T* item);
+  void Move(int32_t fromIndex, int32_t toIndex);
+
+  // Takes the entry out without releasing it: the caller receives the count.
+  T* Extract(int32_t index);
+  // Appends without the index checks of Insert; the list takes the count.
+  void Adopt(T* item) { items_.push_back(item); }
+  const std::vector<T*>& Items() const noexcept { return items_; }
+
+private:
+  void CheckIndex(int32_t index, int32_t limit) const;
+  std::vector<T*> items_;
+};
+
+class TXMLNode;
+
+class TXMLNodeAttribute final : public TXMLIntfObject, public IXMLNodeAttribute {
+public:
+  // The name is stored as given and hashed; the value starts empty.
+  TXMLNodeAttribute(std::string_view name, TXMLOptions options);
+
+  bool QueryInterface(const TGUID& iid, void** obj) noexcept override;
+  int32_t AddRef() noexcept override { return IntfAddRef(); }
+  int32_t Release() noexcept override { return IntfRelease(); }
+
+  bool GetAsBoolean() override;
+  long double GetAsFloat() override;
+  int32_t GetAsInteger() override;
+  std::string GetAsString() override;
+  bool GetAsBinary(TXMLBinary& value) override;
+  uint32_t GetNameHash() override { return hash_; }
+  std::string GetName() override { return name_; }
+  std::string GetValue() override { return value_; }
+  std::string GetXML() override;
+  void SetAsBoolean(bool value) override;
+  void SetAsFloat(long double value) override;
+  void SetAsInteger(int32_t value) override;
+  void SetAsString(const std::string& value) override;
+  void SetAsBinary(const TXMLBinary& value) override;
+  void SetName(const std::string& name) override;
+  void SetValue(const std::string& value) override { value_ = value; }
+  void SetXML(const std::string& xml) override;
+  int64_t GetAsInt64() override;
+  void SetAsInt64(int64_t value) override;
+
+  const std::string& Name() const noexcept { return name_; }
+  const std::string& Value() const noexcept { return value_; }
+  uint32_t Hash() const noexcept { return hash_; }
+  void AssignValue(std::string_view value) { value_.assign(value); }
+  void AppendXML(std::string& out) const;
+
+private:
+  std::string name_;
+  std::string value_;
+  uint32_t hash_;
+  TXMLOptions options_;
+};
+
+// The attribute collection of one node. It lives inside the node and shares
+// the node's count: a reference to it keeps the node alive.
+class TXMLNodeAttributes final : public IXMLNodeAttributes {
+public:
+  TXMLNodeAttributes(TXMLIntfObject& controller, TXMLOptions options)
+      : controller_(controller), options_(options) {}
+
+  bool QueryInterface(const TGUID& iid, void** obj) noexcept override;
+  int32_t AddRef() noexcept override { return controller_.IntfAddRef(); }
+  int32_t Release() noexcept override { return controller_.IntfRelease(); }
+
+  IXMLNodeAttributeRef Add(const std::string& name) override;
+  int32_t IndexOf(const std::string& name) override { return Find(name); }
+  void Clear() override { items_.Clear(); }
+  void Delete(int32_t index) override { items_.Delete(index); }
+  int32_t GetCount() override { return items_.GetCount(); }
+  IXMLNodeAttributeRef GetItem(int32_t index) override;
+  IXMLNodeAttributeRef GetAttribute(const std::string& name) override { return Add(name); }
+  std::string GetXML() override;
+  void SetXML(const std::string& xml) override { ParseAttributeText(xml); }
+
+  int32_t Find(std::string_view name) const noexcept;
+  TXMLNodeAttribute& FindOrAdd(std::string_view name);
+  // An empty name is ignored; otherwise the attribute is found or created and
+  // its raw value replaced.
+  void SetAttributeValue(std::string_view name, std::string_view value);
+  // Replaces all attributes by those of the text; on an error the attributes
+  // read before it stay.
+  void ParseAttributeText(std::string_view text);
+  // Appends a copy of every attribute of `source` (names and raw values as
+  // they are).
+  void CopyFrom(const TXMLNodeAttributes& source);
+  void AppendXML(std::string& out) const;
+  const std::vector<TXMLNodeAttribute*>& Items() const noexcept { return items_.Items(); }
+
+private:
+  TXMLIntfObject& controller_;
+  TXMLList<TXMLNodeAttribute> items_;
+  TXMLOptions options_;
+};
+
+// The child list of one node. It lives inside its owner and shares the
+// owner's count.
+class TXMLNodeList final : public IXMLNodeList {
+public:
+  explicit TXMLNodeList(TXMLNode& owner) : owner_(owner) {}
+  ~TXMLNodeList();
+
+  bool QueryInterface(const TGUID& iid, void** obj) noexcept override;
+  int32_t AddRef() noexcept override;
+  int32_t Release() noexcept override;
+
+  int32_t Add(const IXMLNodeRef& node) override;
+  int32_t DeleteByName(const std::string& name) override;
+  void Delete(int32_t index) override;
+  IXMLNodeRef FindNode(const std::string& name) override;
+  int32_t IndexOf(const IXMLNodeRef& node) override;
+  int32_t IndexOfName(const std::string& name) override;
+  int32_t Remove(const IXMLNodeRef& node) override;
+  void Clear() override;
+  void Insert(int32_t index, const IXMLNodeRef& node) override;
+  void Move(int32_t fromIndex, int32_t toIndex) override;
+  void Exchange(int32_t index1, int32_t index2) override;
+  int32_t GetCount() override { return items_.GetCount(); }
+  IXMLNodeRef GetNode(int32_t index) override;
+  IXMLNodeRef GetNodeByName(const std::string& name) override { return FindNode(name); }
+
+  // Appends a node of this library and makes the owner its parent.
+  void Append(TXMLNode* node);
+  // Index of that very node, -1 when absent. Constant time while the list is
+  // unchanged since it last numbered its children.
+  int32_t IndexOfNode(const TXMLNode* node) const;
+  int32_t Count() const noexcept { return items_.GetCount(); }
+  TXMLNode* At(int32_t index) const noexcept { return items_.Items()[index]; }
+  const std::vector<TXMLNode*>& Items() const noexcept { return items_.Items(); }
+
+private:
+  void Renumber() const;
+  // Clears the parent link of a node taken out of this list when it names
+  // the owner.
+  void Detached(TXMLNode* node) noexcept;
+
+  TXMLNode& owner_;
+  TXMLList<TXMLNode> items_;
+  // True while every child's index hint matches its place in this list.
+  mutable bool numbered_ = true;
+};
+
+class TXMLNode final : public TXMLIntfObject, public IXMLNode, public IXMLJSONText {
+public:
+  // A node without parent, name or text.
+  TXMLNode(TXMLNodeType type, TXMLOptions options);
+  ~TXMLNode() override;
+
+  bool QueryInterface(const TGUID& iid, void** obj) noexcept override;
+  int32_t AddRef() noexcept override { return IntfAddRef(); }
+  int32_t Release() noexcept override { return IntfRelease(); }
+
+  IXMLNodeRef AddChild(const std::string& name) override;
+  IXMLNodeRef CloneNode(bool deep) override;
+  bool HasAttribute(const std::string& name) override { return attributes_.Find(name) != -1; }
+  IXMLNodeRef NextSibling() override;
+  IXMLNodeRef PreviousSibling() override;
+  bool GetAsBoolean() override;
+  long double GetAsFloat() override;
+  int32_t GetAsInteger() override;
+  std::string GetAsString() override;
+  bool GetAsBinary(TXMLBinary& value) override;
+  IXMLNodeAttributesRef GetAttributes() override { return &attributes_; }
+  IXMLNodeListRef GetChildNodes() override { return &children_; }
+  bool HasChildNodes() override { return children_.Count() != 0; }
+  int32_t GetLevel() override;
+  std::string GetNodeName() override { return name_; }
+  TXMLNodeType GetNodeType() override { return type_; }
+  IXMLNodeRef GetParentNode() override { return parent_; }
+  std::string GetText() override { return text_; }
+  std::string GetXML() override;
+  void SetAsBoolean(bool value) override;
+  void SetAsFloat(long double value) override;
+  void SetAsInteger(int32_t value) override;
+  void SetAsString(const std::string& value) override;
+  void SetAsBinary(const TXMLBinary& value) override;
+  void SetNodeName(const std::string& name) override { name_ = name; }
+  void SetNodeType(TXMLNodeType type) override;
+  void SetParentNode(const IXMLNodeRef& parent) override;
+  void SetText(const std::string& text) override { text_ = text; }
+  void SetXML(const std::string& xml) override { SetStartTag(xml); }
+  void LoadFromStream(TStream* stream) override;
+  void SaveToStream(TStream* stream) override;
+  int64_t GetAsInt64() override;
+  void SetAsInt64(int64_t value) override;
+
+  void GetJSON(std::string& text) override;
+  void SetJSON(const std::string& text) override;
+
+  // The node behind an interface of this library; null for any other object.
+  static TXMLNode* FromIntf(IXMLNode* node) noexcept;
+
+  const std::string& Name() const noexcept { return name_; }
+  const std::string& Text() const noexcept { return text_; }
+  TXMLNodeType Type() const noexcept { return type_; }
+  TXMLOptions Options() const noexcept { return options_; }
+  TXMLNode* Parent() const noexcept { return parent_; }
+  TXMLNodeList& Children() noexcept { return children_; }
+  const TXMLNodeList& Children() const noexcept { return children_; }
+  TXMLNodeAttributes& Attributes() noexcept { return attributes_; }
+  const TXMLNodeAttributes& Attributes() const noexcept { return attributes_; }
+  void AssignName(std::string_view name) { name_.assign(name); }
+  void AssignText(std::string_view text) { text_.assign(text); }
+  // Name and attributes from a start tag; see the node model source.
+  void SetStartTag(std::string_view tag);
+  // Sets the parent link; null clears it.
+  void LinkParent(TXMLNode* parent);
+  // True when `node` is this node or one of its ancestors.
+  bool IsSelfOrAncestor(const TXMLNode* node) const noexcept;
+  // The node's own markup appended to `out`.
+  void AppendXML(std::string& out) const;
+
+private:
+  friend class TXMLNodeList;
+  void UnlinkParent() noexcept;
+  // The link of a node that its new parent's list holds: no registration
+  // and, for the parser's sake, no walk up the ancestors.
+  void AttachTo(TXMLNode* parent) noexcept {
+    UnlinkParent();
+    parent_ = parent;
+  }
+
+  TXMLNode* parent_;
+  TXMLNodeType type_;
+  TXMLOptions options_;
+  // A parent link that is not backed by the parent's list (set directly with
+  // SetParentNode) is registered in the parent's `outsideLinks_`, so that the
+  // parent can clear it when it is destroyed.
+  bool registeredWithParent_ = false;
+  // Where this node stood in its parent's list when the list last numbered
+  // its children; only a hint, always checked before use.
+  mutable int32_t indexHint_ = -1;
+  TXMLNodeAttributes attributes_;
+  TXMLNodeList children_;
+  std::string name_;
+  std::string text_;
+  std::vector<TXMLNode*>* outsideLinks_ = nullptr;
+};
+
+class TXMLDocument;
+
+// All bytes from the stream's position to its end.
+std::string ReadStreamRest(TStream& stream);
+
+// Parses `text` into `node` with `options`: the first start tag gives the
+// node its name and attributes, the content goes below it. Nodes built before
+// an error stay. Parse errors raise EXMLException with the byte position.
+void ParseInto(std::string_view text, TXMLNode& node, TXMLOptions options);
+// Parses a whole document from the 1-based position `start` and, on success,
+// gives the document its root, version and encoding from the text. A null
+// document raises the assertion failure.
+void ParseDocument(std::string_view text, TXMLDocument* document, int32_t start);
+
+// Where the encoding detection of a document text ended.
+struct TXMLEncodingInfo {
+  bool found = false;
+  bool byteOrderMark = false;
+  std::string encoding;
+};
+TXMLEncodingInfo DetectXMLEncoding(std::string_view bytes);
+
+class TXMLDocument final : public TXMLIntfObject,
+                           public IXMLDocument,
+                           public IXMLJSONText,
+                           public IXMLJSONFile {
+public:
+  TXMLDocument() = default;
+
+  bool QueryInterface(const TGUID& iid, void** obj) noexcept override;
+  int32_t AddRef() noexcept override { return IntfAddRef(); }
+  int32_t Release() noexcept override { return IntfRelease(); }
+
+  IXMLNodeRef AddRootNode(const std::string& name) override;
+  IXMLNodeRef CreateNode(const std::string& name, TXMLNodeType type) override;
+  bool GetFormatted() override { return formatted_; }
+  std::string GetDisplayXML() override;
+  IXMLNodeRef GetDocumentElement() override { return root_; }
+  std::string GetEncoding() override { return encoding_; }
+  std::string GetFileName() override { return fileName_; }
+  bool GetIncludeDeclaration() override { return includeDeclaration_; }
+  TXMLOptions GetOptions() override { return options_; }
+  std::string GetVersion() override { return version_; }
+  std::string GetXML() override;
+  bool IsEmpty() override { return !root_; }
+  void LoadFromFile(const std::string& fileName) override;
+  void LoadFromStream(TStream* stream) override;
+  void SaveToFile(const std::string& fileName) override;
+  void SaveToStream(TStream* stream) override;
+  void SetFormatted(bool value) override { formatted_ = value; }
+  void SetEncoding(const std::string& value) override { encoding_ = value; }
+  void SetFileName(const std::string& value) override { fileName_ = value; }
+  void SetIncludeDeclaration(bool value) override { includeDeclaration_ = value; }
+  void SetOptions(TXMLOptions value) override { options_ = value; }
+  void SetVersion(const std::string& value) override { version_ = value; }
+  void SetXML(const std::string& xml) override { ParseText(xml, 1); }
+
+  void GetJSON(std::string& text) override;
+  void SetJSON(const std::string& text) override;
+
+  void LoadJSONFromFile(const std::string& fileName) override;
+  void LoadJSONFromStream(TStream* stream) override;
+  void SaveJSONToFile(const std::string& fileName) override;
+  void SaveJSONToStream(TStream* stream) override;
+
+  // Replaces the tree by the parse of `text` from the 1-based position
+  // `start`; version and encoding come from its declaration.
+  void ParseText(std::string_view text, int32_t start);
+  // <?xml version="1.0" encoding="utf-8"?> from the version and encoding.
+  std::string BuildDeclaration() const;
+
+  TXMLNode* Root() const noexcept {
+    return root_.get() ? TXMLNode::FromIntf(root_.get()) : nullptr;
+  }
+  void SetRoot(IXMLNodeRef root) noexcept { root_ = std::move(root); }
+
+private:
+  IXMLNodeRef root_;
+  bool formatted_ = true;
+  bool includeDeclaration_ = true;
+  std::string encoding_ = "utf-8";
+  std::string fileName_;
+  std::string version_ = "1.0";
+  TXMLOptions options_ = 0;
+};
