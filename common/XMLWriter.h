@@ -1,0 +1,68 @@
+#pragma once
+// The XML writer: a node tree as XML text, line by line, into a stream.
+//
+// The writer escapes nothing. Texts and attribute values go out as they are
+// stored, which is their escaped form when they were set with SetAsString or
+// read by the parser; with raw text off, leaf texts go out decoded instead
+// (the display form, which need not be well-formed).
+#include "common/ZorvaXMLIntf.h"
+
+#include <cstdint>
+#include <string>
+
+class TStream;
+
+// One writer serves one write. The switches are public: the save routines
+// below set them before they run a step.
+class TXMLBuilder {
+public:
+  // A null stream raises the assertion failure. The stream is not owned.
+  explicit TXMLBuilder(TStream* stream);
+
+  // Each line preceded by four blanks per level.
+  bool Indent = false;
+  // Each line converted from ANSI to UTF-8 before it is written.
+  bool Utf8Output = true;
+  // Written after every line; may be empty.
+  std::string LineBreak = "\r\n";
+  // Leaf text written as stored (GetText) instead of decoded (GetAsString).
+  bool RawText = false;
+
+  // Takes indentation, line breaks and UTF-8 output from the document (UTF-8
+  // only when its encoding is "utf-8" in any letter case and forceAnsi is
+  // off), writes the declaration when the document asks for one, then the
+  // root. An empty document writes at most the declaration.
+  void WriteDocument(IXMLDocument* document, bool rawText, bool forceAnsi);
+  // Writes the node and its subtree; a null node writes nothing. An element
+  // with children gets a start-tag line, its children and an end-tag line;
+  // its own text is not written.
+  void WriteNode(IXMLNode* node);
+  // "<name attrs>" or "<name>"; with selfClosing "/" goes before the '>'.
+  // A null node raises the assertion failure.
+  std::string BuildOpenTag(IXMLNode* node, bool selfClosing);
+  // "</name>". A null node raises the assertion failure.
+  std::string BuildCloseTag(IXMLNode* node);
+  // Four blanks per level when Indent is on and level > 0.
+  void WriteIndent(int32_t level);
+  // The text (converted when Utf8Output is on), then the line break. Raises
+  // EStreamError when the stream does not take every byte.
+  void WriteLine(const std::string& text);
+
+private:
+  void WriteNodeAt(IXMLNode* node, int32_t level);
+
+  TStream* stream_;
+  // The indentation of the line being built, sent together with the line.
+  std::string pending_;
+};
+
+// `document` as a file: raw text, UTF-8 when its encoding says so.
+void SaveDocumentToStream(IXMLDocument* document, TStream* stream);
+// `document` as ANSI text (never UTF-8), raw or decoded leaf text.
+std::string DocumentToString(IXMLDocument* document, bool rawText);
+// `node` and its subtree compactly: no declaration, indentation, line breaks
+// or conversion; raw text.
+void SaveNodeToStream(IXMLNode* node, TStream* stream);
+// The declaration line the writer puts first, from the document's version
+// ("1.0" when empty) and encoding (left out when empty).
+std::string BuildXmlDeclaration(const std::string& version, const std::string& encoding);
