@@ -1,0 +1,134 @@
+#pragma once
+// TUpdateForm, the updater's one window: its run-time state, the start-up that
+// settles the run mode, and the values derived from the command line and the
+// configuration files beside the executable. The window's controls are the
+// model in FormControls.h; an on-screen view, when one is shown, mirrors them.
+//
+// Members are split into files by concern: UpdateFormStartup.cpp (construction,
+// FormCreate, configuration), UpdateFormChecks.cpp (the update checks and the
+// template download), UpdateFormWindow.cpp (closing and the end request).
+#include "app/FormControls.h"
+#include "platform/Stream.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The outcome of an update check.
+enum class TCheckResult : int { CheckFailed = 1, UpdateAvailable = 2, UpToDate = 3 };
+
+// Days since 1899-12-30 as a double, the date-time of the transfer bookkeeping.
+using TDateTime = double;
+
+// The HTTP client that the package transfer creates. It is only declared
+// here: whoever creates one hands its deleter along with it.
+class THttpClient;
+using THttpClientPtr = std::unique_ptr<THttpClient, void (*)(THttpClient*)>;
+
+// What the window tells its on-screen view. A form without a view (start-up
+// that ends before showing, tests) keeps working on its model alone.
+class TFormView {
+public:
+  virtual ~TFormView() = default;
+  // Draw the control (or, for nullopt, the whole window) now, not at the next
+  // idle moment: the caller is about to block the window's thread.
+  virtual void Repaint(std::optional<ControlId> control) = 0;
+  // Take the window off the screen; the message loop then ends.
+  virtual void CloseWindow() = 0;
+};
+
+class TUpdateForm {
+public:
+  // `args` are the command-line arguments after the program name, in ANSI.
+  // The configuration files are looked up in the executable's folder.
+  explicit TUpdateForm(std::vector<std::string> args);
+  // The same with the configuration folder given (with trailing delimiter).
+  TUpdateForm(std::vector<std::string> args, std::string exeFolder);
+  virtual ~TUpdateForm();
+  TUpdateForm(const TUpdateForm&) = delete;
+  TUpdateForm& operator=(const TUpdateForm&) = delete;
+
+  // The creation event: settles the region and runs the silent check or the
+  // template refresh. Posts the end request when the run is over; an error of
+  // the template download propagates and leaves the end request unposted.
+  void FormCreate();
+
+  // Start-up and configuration.
+  std::string GetProductKind() const;
+  std::string GetSampleTextKind() const;
+  std::string GetProductExeName() const;
+  // The install folder from the registry, with trailing delimiter; empty when
+  // the key does not exist.
+  std::string GetInstallFolder() const;
+  // [Region] Region of the ini file `path`, "0" when missing.
+  std::string ReadRegionName(const std::string& path) const;
+  std::string BuildProductUrl(bool useCdn, const std::string& folder,
+                              const std::string& fileName) const;
+  std::string BuildSampleTextUrl(bool useCdn, const std::string& folder,
+                                 const std::string& fileName) const;
+  // The working folder in the temporary folder, with trailing delimiter. It is
+  // created (mode 0700) on every call; raises Exception when it exists as a
+  // symbolic link or belongs to another user.
+  std::string GetWorkingFolder() const;
+
+  // Sample-text mode: the second argument is not blank.
+  bool IsSampleTextMode() const;
+  const std::string& ExeFolder() const { return exeFolder_; }
+  // The second argument as given, untrimmed (the manifest is matched with it).
+  const std::string& TemplateArgument() const { return templateArg_; }
+
+  // The update checks and the template download. They are virtual so that the
+  // start-up can be driven with other outcomes.
+  virtual TCheckResult CheckProductUpdate();
+  virtual TCheckResult CheckTemplateUpdate();
+  // True when the downloaded file has the announced size.
+  virtual bool DownloadTemplate();
+
+  // The window's close operation: takes the window off the screen, which ends
+  // the program.
+  void Close();
+  void imgCloseClick();
+  // Asks the message loop to end; posted before the loop starts, the window
+  // is never shown.
+  void PostEndRequest();
+  bool EndRequested() const { return endRequested_; }
+  bool Closed() const { return closed_; }
+
+  // The view that shows this form, or nullptr. Not owned.
+  void AttachView(TFormView* view) { view_ = view; }
+  TFormView* View() const { return view_; }
+
+  TFormControls controls;
+
+  std::string configFile;
+  int32_t latestVersion = 0;
+  std::string packagePath;
+  THttpClientPtr httpClient{nullptr, nullptr};
+  std::unique_ptr<TStream> downloadFile;
+  std::function<void(int32_t)> progressCallback;
+  int64_t resumeOffset = 0;
+  int64_t totalSize = 0;
+  int32_t receivedSize = 0;
+  std::string regionName;
+  std::string templateName;
+  int32_t mustUpdate = 0;
+  int32_t templateVersion = 0;
+  std::string localTemplatePath;
+  TDateTime transferStartTime = 0;
+  int64_t baselineCount = 0;
+  TDateTime slowSince = 0;
+  TDateTime lastSpeedCheck = 0;
+
+private:
+  void Construct();
+
+  std::string exeFolder_;
+  std::string firstArg_;
+  std::string templateArg_;
+  bool endRequested_ = false;
+  bool closed_ = false;
+  TFormView* view_ = nullptr;
+};

@@ -1,0 +1,184 @@
+// Construction and creation of the update window, and the values derived from
+// the command line and the configuration files beside the executable.
+#include "app/UpdateForm.h"
+#include "app/UpdateFormTexts.h"
+#include "common/ZorvaFileUtils.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/Profile.h"
+#include "platform/Registry.h"
+
+#include <utility>
+
+namespace {
+
+namespace tx = updatetexts;
+
+constexpr int kConfigHeightReduction = 370;
+
+// Blanks and control characters at both ends removed; bytes of a double-byte
+// character are never below 0x40, so they are never cut.
+std::string Trim(const std::string& s) {
+  size_t begin = 0, end = s.size();
+  while (begin < end && static_cast<unsigned char>(s[begin]) <= ' ')
+    ++begin;
+  while (end > begin && static_cast<unsigned char>(s[end - 1]) <= ' ')
+    --end;
+  return s.substr(begin, end - begin);
+}
+
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// Whole-string comparison ignoring the letter case of ASCII letters. The
+// texts compared with it are the fixed arguments "-ZB"/"-TB" and the product
+// kinds, whose double-byte characters hold no ASCII letter, so folding single
+// bytes cannot make two different characters equal.
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  return true;
+}
+
+std::string Argument(const std::vector<std::string>& args, size_t index) {
+  return index < args.size() ? args[index] : std::string();
+}
+
+std::string AppendUrlPart(std::string url, const std::string& part) {
+  if (!part.empty()) url += "/" + part;
+  return url;
+}
+
+} // namespace
+
+TUpdateForm::TUpdateForm(std::vector<std::string> args)
+    : TUpdateForm(std::move(args), GetExeFolder()) {}
+
+TUpdateForm::TUpdateForm(std::vector<std::string> args, std::string exeFolder)
+    : exeFolder_(std::move(exeFolder)), firstArg_(Argument(args, 0)),
+      templateArg_(Argument(args, 1)) {
+  Construct();
+}
+
+TUpdateForm::~TUpdateForm() {
+  progressCallback = nullptr;
+  // The client goes first: its connection may still be writing into the file.
+  httpClient.reset();
+  downloadFile.reset();
+}
+
+void TUpdateForm::Construct() {
+  configFile = exeFolder_ + "VersionCfg.ini";
+  if (!platform::FileExists(configFile)) return; // only pnlMain's caption shows
+
+  controls.clientHeight -= kConfigHeightReduction;
+  controls[ControlId::pnl2].visible = true;
+  if (!IsSampleTextMode()) controls.tmUpdate.enabled = true;
+}
+
+void TUpdateForm::FormCreate() {
+  const std::string shFile = exeFolder_ + "SH.ini";
+  const std::string regionFile = exeFolder_ + "Region.ini";
+  const bool hasSh = platform::FileExists(shFile);
+  const bool hasRegion = platform::FileExists(regionFile);
+
+  if (hasSh) regionName = tx::kShanghai;
+  if (!hasRegion && !hasSh) return; // the timer, if started, does the check
+  if (hasRegion) regionName = ReadRegionName(regionFile);
+
+  if (!IsSampleTextMode()) {
+    switch (CheckProductUpdate()) {
+    case TCheckResult::CheckFailed:
+    case TCheckResult::UpToDate:
+      PostEndRequest();
+      break;
+    case TCheckResult::UpdateAvailable:
+      break; // the window shows and the first timer tick repeats the check
+    }
+    return;
+  }
+
+  switch (CheckTemplateUpdate()) {
+  case TCheckResult::CheckFailed:
+  case TCheckResult::UpToDate:
+    break;
+  case TCheckResult::UpdateAvailable:
+    if (DownloadTemplate())
+      platform::CopyFileOverwrite(GetWorkingFolder() + templateName + ".sfwb", localTemplatePath);
+    break;
+  }
+  PostEndRequest();
+}
+
+bool TUpdateForm::IsSampleTextMode() const {
+  return !Trim(templateArg_).empty();
+}
+
+std::string TUpdateForm::GetProductKind() const {
+  if (SameText(firstArg_, "-ZB")) return tx::kTenderTool;
+  if (SameText(firstArg_, "-TB")) return tx::kBidTool;
+  return platform::ReadProfileString(configFile, "Version", "TenderKind", "");
+}
+
+std::string TUpdateForm::GetSampleTextKind() const {
+  if (SameText(firstArg_, "-ZB")) return tx::kTenderSampleText;
+  if (SameText(firstArg_, "-TB")) return tx::kBidSampleText;
+  // No key names the sample-text folders, so the configured product picks
+  // its own; an unknown product has none.
+  const std::string kind = GetProductKind();
+  if (SameText(kind, tx::kTenderTool)) return tx::kTenderSampleText;
+  if (SameText(kind, tx::kBidTool)) return tx::kBidSampleText;
+  return {};
+}
+
+std::string TUpdateForm::GetProductExeName() const {
+  const std::string kind = GetProductKind();
+  if (SameText(kind, tx::kTenderTool)) return "MQT6.exe";
+  if (SameText(kind, tx::kBidTool)) return "MQV6.exe";
+  return {};
+}
+
+std::string TUpdateForm::GetInstallFolder() const {
+  const std::string kind = GetProductKind();
+  std::string valueName; // the key's unnamed value for an unknown product
+  if (SameText(kind, tx::kTenderTool))
+    valueName = "ZBPath";
+  else if (SameText(kind, tx::kBidTool))
+    valueName = "TBPath";
+
+  std::optional<std::string> value = platform::ReadRegistryString(tx::kInstallKey, valueName);
+  if (!value) return {};
+  // An installer may have registered a Windows drive path.
+  std::string folder = platform::MapDrivePath(*value);
+  if (folder.empty() || folder.back() != platform::PathDelim) folder += platform::PathDelim;
+  return folder;
+}
+
+std::string TUpdateForm::ReadRegionName(const std::string& path) const {
+  return platform::ReadProfileString(path, "Region", "Region", "0");
+}
+
+std::string TUpdateForm::BuildProductUrl(bool useCdn, const std::string& folder,
+                                         const std::string& fileName) const {
+  std::string url =
+      platform::ReadProfileString(configFile, "HTTP", useCdn ? "URLUseCDN" : "URLWithnotCDN", "");
+  url += GetProductKind();
+  return AppendUrlPart(AppendUrlPart(url, folder), fileName);
+}
+
+std::string TUpdateForm::BuildSampleTextUrl(bool useCdn, const std::string& folder,
+                                            const std::string& fileName) const {
+  std::string url =
+      platform::ReadProfileString(configFile, "HTTP", useCdn ? "URLUseCDN" : "URLWithnotCDN", "");
+  url += GetSampleTextKind();
+  return AppendUrlPart(AppendUrlPart(url, folder), fileName);
+}
+
+std::string TUpdateForm::GetWorkingFolder() const {
+  // Without a temporary folder this is "/MQTUpdate" at the root.
+  const std::string folder = GetTempFolder() + platform::PathDelim + "MQTUpdate";
+  platform::ForcePrivateDirectory(folder);
+  return folder + platform::PathDelim;
+}

@@ -1,0 +1,269 @@
+#include "app/UpdateWindow.h"
+
+#include "app/ChineseFont.h"
+#include "app/Pictures.h"
+#include "app/UpdateForm.h"
+#include "platform/CodePage.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Group.H>
+#include <FL/Fl_JPEG_Image.H>
+#include <FL/Fl_Progress.H>
+#include <FL/Fl_Text_Buffer.H>
+#include <FL/Fl_Text_Display.H>
+#include <FL/fl_ask.H>
+
+#include <array>
+#include <memory>
+
+namespace {
+
+Fl_Color Colour(uint32_t rgb) {
+  return fl_rgb_color(static_cast<uchar>(rgb >> 16), static_cast<uchar>(rgb >> 8),
+                      static_cast<uchar>(rgb));
+}
+
+// A picture that reports a click through its callback.
+class TPictureBox : public Fl_Box {
+public:
+  using Fl_Box::Fl_Box;
+  int handle(int event) override {
+    if (event == FL_PUSH) {
+      do_callback();
+      return 1;
+    }
+    return Fl_Box::handle(event);
+  }
+};
+
+// Maps the fonts the widgets draw with to one that covers Chinese. Done once,
+// before the first text is measured.
+void UseChineseFont() {
+  static std::string fontName; // FLTK keeps the pointer
+  if (!fontName.empty()) return;
+  std::string family = FindChineseFontFamily();
+  if (family.empty()) return; // the texts then show as boxes, but the window still works
+  fontName = " " + family;    // a leading blank marks the plain style
+  Fl::set_font(FL_HELVETICA, fontName.c_str());
+}
+
+std::unique_ptr<Fl_JPEG_Image> LoadPicture(const char* name, const TEmbeddedFile& file) {
+  auto image = std::make_unique<Fl_JPEG_Image>(name, file.data);
+  if (image->fail() || image->w() <= 0) return nullptr;
+  return image;
+}
+
+class TUpdateWindow : public TFormView {
+public:
+  explicit TUpdateWindow(TUpdateForm& form);
+  ~TUpdateWindow() override;
+
+  void Show();
+  void Repaint(std::optional<ControlId> control) override;
+  void CloseWindow() override;
+
+private:
+  Fl_Widget* CreateWidget(const TControlSpec& spec);
+  void Refresh();
+  void SyncWidget(ControlId id);
+
+  TUpdateForm& form_;
+  std::unique_ptr<Fl_Double_Window> window_;
+  std::array<Fl_Widget*, kControlCount> widgets_{};
+  std::array<std::string, kControlCount> shownCaptions_; // UTF-8; FLTK keeps pointers
+  std::unique_ptr<Fl_Text_Buffer> memoText_;
+  std::unique_ptr<Fl_JPEG_Image> titleBand_;
+  std::unique_ptr<Fl_JPEG_Image> closeGlyph_;
+};
+
+TUpdateWindow::TUpdateWindow(TUpdateForm& form) : form_(form) {
+  const TFormControls& c = form_.controls;
+  titleBand_ = LoadPicture("title_band.jpg", kTitleBandJpeg);
+  closeGlyph_ = LoadPicture("close_glyph.jpg", kCloseGlyphJpeg);
+  memoText_ = std::make_unique<Fl_Text_Buffer>();
+
+  Fl_Group::current(nullptr);
+  window_ = std::make_unique<Fl_Double_Window>(c.clientWidth, c.clientHeight);
+  window_->end();
+  window_->copy_label(platform::AnsiToUtf8(c.caption).c_str());
+  window_->border(0);
+  window_->color(Colour(kColourButtonFace));
+  window_->callback(
+      [](Fl_Widget*, void* self) {
+        // A borderless window has no close button; Escape must not close it
+        // either. A close request from the window manager closes it.
+        if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
+        static_cast<TUpdateWindow*>(self)->form_.Close();
+      },
+      this);
+
+  for (const TControlSpec& spec : ControlTable()) {
+    Fl_Widget* w = CreateWidget(spec);
+    widgets_[static_cast<int>(spec.id)] = w;
+    Fl_Group* parent =
+        spec.parent ? widgets_[static_cast<int>(*spec.parent)]->as_group() : window_.get();
+    parent->add(w);
+  }
+  Refresh();
+}
+
+TUpdateWindow::~TUpdateWindow() {
+  form_.AttachView(nullptr);
+  window_.reset(); // the widgets refer to the buffer and the pictures
+}
+
+Fl_Widget* TUpdateWindow::CreateWidget(const TControlSpec& spec) {
+  Fl_Widget* w = nullptr;
+  switch (spec.kind) {
+  case TControlKind::ckPanel: {
+    auto* g = new Fl_Group(0, 0, spec.width, spec.height);
+    g->end();
+    g->box(FL_THIN_UP_BOX);
+    g->align(FL_ALIGN_CENTER | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
+    w = g;
+    break;
+  }
+  case TControlKind::ckLabel: {
+    auto* b = new Fl_Box(0, 0, spec.width, spec.height);
+    // The caption label sits on the title picture and draws no background.
+    b->box(spec.parent == ControlId::pnlTop ? FL_NO_BOX : FL_FLAT_BOX);
+    b->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | (spec.wordWrap ? FL_ALIGN_WRAP : 0));
+    w = b;
+    break;
+  }
+  case TControlKind::ckButton:
+    w = new Fl_Button(0, 0, spec.width, spec.height);
+    break;
+  case TControlKind::ckPicture: {
+    auto* p = new TPictureBox(0, 0, spec.width, spec.height);
+    p->box(FL_NO_BOX);
+    if (spec.id == ControlId::imgTop && titleBand_) p->image(titleBand_.get());
+    if (spec.id == ControlId::imgClose && closeGlyph_) {
+      p->image(closeGlyph_.get());
+      p->callback([](Fl_Widget*, void* form) { static_cast<TUpdateForm*>(form)->imgCloseClick(); },
+                  &form_);
+    }
+    w = p;
+    break;
+  }
+  case TControlKind::ckMemo: {
+    auto* m = new Fl_Text_Display(0, 0, spec.width, spec.height);
+    m->end();
+    m->buffer(memoText_.get());
+    m->textcolor(Colour(spec.textColour));
+    m->textsize(spec.fontHeight);
+    m->scrollbar_align(FL_ALIGN_RIGHT);
+    w = m;
+    break;
+  }
+  case TControlKind::ckProgressBar: {
+    auto* p = new Fl_Progress(0, 0, spec.width, spec.height);
+    p->minimum(0);
+    p->maximum(100);
+    p->selection_color(Colour(0x06B025));
+    w = p;
+    break;
+  }
+  }
+  w->color(Colour(spec.colour));
+  w->labelcolor(Colour(spec.textColour));
+  w->labelsize(spec.fontHeight);
+  return w;
+}
+
+void TUpdateWindow::SyncWidget(ControlId id) {
+  const TFormControls& model = form_.controls;
+  const TControl& c = model[id];
+  Fl_Widget* w = widgets_[static_cast<int>(id)];
+  TRect r = model.Bounds(id);
+  w->resize(r.left, r.top, r.width, r.height);
+
+  std::string caption;
+  switch (c.spec->kind) {
+  case TControlKind::ckPanel:
+    if (model.CaptionShows(id)) caption = platform::AnsiToUtf8(c.caption);
+    break;
+  case TControlKind::ckLabel:
+  case TControlKind::ckButton:
+    caption = platform::AnsiToUtf8(c.caption);
+    break;
+  case TControlKind::ckMemo: {
+    std::string text;
+    for (const std::string& line : c.lines)
+      text += platform::AnsiToUtf8(line) + "\n";
+    if (memoText_->length() == 0 || text != memoText_->text()) memoText_->text(text.c_str());
+    break;
+  }
+  case TControlKind::ckProgressBar:
+    static_cast<Fl_Progress*>(w)->value(static_cast<float>(c.position));
+    break;
+  case TControlKind::ckPicture:
+    break;
+  }
+  int index = static_cast<int>(id);
+  if (caption != shownCaptions_[index] || !w->label()) {
+    shownCaptions_[index] = caption;
+    w->copy_label(caption.c_str());
+  }
+
+  if (c.visible)
+    w->show();
+  else
+    w->hide();
+  if (c.enabled)
+    w->activate();
+  else
+    w->deactivate();
+}
+
+void TUpdateWindow::Refresh() {
+  const TFormControls& model = form_.controls;
+  if (window_->w() != model.clientWidth || window_->h() != model.clientHeight)
+    window_->size(model.clientWidth, model.clientHeight);
+  for (const TControlSpec& spec : ControlTable())
+    SyncWidget(spec.id);
+}
+
+void TUpdateWindow::Show() {
+  int sx, sy, sw, sh;
+  Fl::screen_xywh(sx, sy, sw, sh, 0);
+  window_->position(sx + (sw - window_->w()) / 2, sy + (sh - window_->h()) / 2);
+  window_->show();
+}
+
+void TUpdateWindow::Repaint(std::optional<ControlId> control) {
+  Refresh();
+  if (control)
+    widgets_[static_cast<int>(*control)]->redraw();
+  else
+    window_->redraw();
+  Fl::flush();
+}
+
+void TUpdateWindow::CloseWindow() {
+  window_->hide();
+}
+
+} // namespace
+
+int RunUpdateWindow(TUpdateForm& form, const std::optional<std::string>& startupError) {
+  UseChineseFont();
+  Fl::scheme("gtk+");
+  const std::string title = platform::AnsiToUtf8(form.controls.caption);
+
+  if (startupError) {
+    fl_message_title(title.c_str());
+    fl_alert("%s", platform::AnsiToUtf8(*startupError).c_str());
+  }
+
+  TUpdateWindow view(form);
+  form.AttachView(&view);
+  // A close or end request made while the error box was up still counts.
+  if (form.Closed() || form.EndRequested()) return 0;
+  view.Show();
+  Fl::run();
+  return 0;
+}

@@ -1,0 +1,35 @@
+// The program entry: builds the update window, lets its creation settle the
+// run mode, and shows it unless the start-up already ended the run.
+#include "app/UpdateForm.h"
+#include "app/UpdateWindow.h"
+#include "platform/CodePage.h"
+
+#include <cstdio>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+  try {
+    // Arguments arrive in the locale's encoding, UTF-8.
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+      args.push_back(platform::Utf8ToAnsi(argv[i]));
+
+    TUpdateForm form(std::move(args));
+    std::optional<std::string> startupError;
+    try {
+      form.FormCreate();
+    } catch (const std::exception& e) {
+      // As in the window's creation event: the error is shown, and the window
+      // appears after it.
+      startupError = e.what();
+    }
+    if (form.EndRequested()) return 0; // ended before the window was shown
+    return RunUpdateWindow(form, startupError);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "update: %s\n", platform::AnsiToUtf8(e.what()).c_str());
+    return 1;
+  }
+}
