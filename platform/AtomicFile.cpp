@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace platform {
@@ -67,16 +68,10 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
-void SyncFolder(const std::string& folder) {
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 } // namespace
 
-bool WriteFileAtomicallyUtf8(const std::string& utf8Path, std::string_view data) {
+bool ReplaceFileUtf8(const std::string& utf8Path, const std::function<bool(int fd)>& fill,
+                     int newFileMode) {
   if (utf8Path.empty()) return false;
   const std::string target = ResolveLinks(utf8Path);
   const auto slash = target.rfind('/');
@@ -109,14 +104,22 @@ bool WriteFileAtomicallyUtf8(const std::string& utf8Path, std::string_view data)
     if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
       (void)!::fchown(temp.fd(), old.st_uid, old.st_gid);
     if (::fchmod(temp.fd(), old.st_mode & 07777) != 0) return false;
+  } else if (newFileMode >= 0 && ::fchmod(temp.fd(), static_cast<mode_t>(newFileMode)) != 0) {
+    return false;
   }
-  if (!WriteAll(temp.fd(), data)) return false;
+  if (!fill(temp.fd())) return false;
   if (::fsync(temp.fd()) != 0) return false;
   if (!temp.Close()) return false;
   if (::rename(temp.path().c_str(), target.c_str()) != 0) return false;
   temp.Release();
-  SyncFolder(folder);
+  // The folder is not synced: after a power loss the rename may be lost, but
+  // then the old file is there, whole, which is all this promises. Syncing
+  // it would double the cost of the many writes a download makes.
   return true;
+}
+
+bool WriteFileAtomicallyUtf8(const std::string& utf8Path, std::string_view data) {
+  return ReplaceFileUtf8(utf8Path, [data](int fd) { return WriteAll(fd, data); });
 }
 
 bool WriteFileAtomically(const std::string& ansiPath, std::string_view data) {

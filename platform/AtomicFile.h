@@ -1,6 +1,7 @@
 #pragma once
 // Replacing a file's contents so that a reader, a crash or a full disk sees
 // either the old file or the new one, never a mixture.
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,5 +17,11 @@ bool WriteFileAtomically(const std::string& ansiPath, std::string_view data);
 
 // The same with an already converted UTF-8 path.
 bool WriteFileAtomicallyUtf8(const std::string& utf8Path, std::string_view data);
+
+// The replacement itself: `fill` writes the new contents to the descriptor
+// of the temporary file and returns false on failure. A new file gets
+// `newFileMode` when it is not negative, else 0666 less the umask.
+bool ReplaceFileUtf8(const std::string& utf8Path, const std::function<bool(int fd)>& fill,
+                     int newFileMode = -1);
 
 } // namespace platform

@@ -150,30 +150,34 @@ bool ForceDirectories(const std::string& path) {
 }
 
 bool CopyFileOverwrite(const std::string& source, const std::string& target) {
-  const std::string from = AnsiToUtf8(source);
-  const int fd = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  std::string data;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  char buffer[65536];
-  while (ok) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    data.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
   // Windows refuses to overwrite a read-only file.
   const uint32_t targetAttr = GetFileAttributes(target);
-  if (!ok || (targetAttr != InvalidFileAttributes && (targetAttr & faReadOnly) != 0)) return false;
+  if (targetAttr != InvalidFileAttributes && (targetAttr & faReadOnly) != 0) return false;
+  const int in = ::open(AnsiToUtf8(source).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(in, &st) == 0 && S_ISREG(st.st_mode);
   // The replacement is atomic, so an interrupted copy never leaves a
   // truncated template or installer behind.
-  const std::string to = AnsiToUtf8(target);
-  if (!WriteFileAtomicallyUtf8(to, data)) return false;
-  if (targetAttr == InvalidFileAttributes) ::chmod(to.c_str(), st.st_mode & 0777);
-  return true;
+  ok = ok && ReplaceFileUtf8(
+                 AnsiToUtf8(target),
+                 [in](int out) {
+                   char buffer[65536];
+                   for (;;) {
+                     const ssize_t n = ::read(in, buffer, sizeof buffer);
+                     if (n < 0 && errno == EINTR) continue;
+                     if (n <= 0) return n == 0;
+                     for (ssize_t done = 0; done < n;) {
+                       const ssize_t w = ::write(out, buffer + done, static_cast<size_t>(n - done));
+                       if (w < 0 && errno == EINTR) continue;
+                       if (w <= 0) return false;
+                       done += w;
+                     }
+                   }
+                 },
+                 static_cast<int>(st.st_mode & 0777));
+  ::close(in);
+  return ok;
 }
 
 bool DeleteFile(const std::string& path) {

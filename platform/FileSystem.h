@@ -23,9 +23,13 @@ bool FileExists(const std::string& path);      // a file (not a folder)
 bool DirectoryExists(const std::string& path); // a folder (a link to one counts)
 // Creates the folder and its missing parents; true when it exists afterwards.
 bool ForceDirectories(const std::string& path);
-// Copies, overwriting an existing target; false on any failure.
+// Copies, replacing an existing target atomically (an interrupted copy leaves
+// the old target); a new target gets the source's mode. False on any failure,
+// also when the target is read-only, as on Windows.
 bool CopyFileOverwrite(const std::string& source, const std::string& target);
-bool DeleteFile(const std::string& path);      // removes a file or a symbolic link
+// Removes a file or a symbolic link (never what it points to). As on Windows,
+// a read-only file is not removed: clear the attribute first.
+bool DeleteFile(const std::string& path);
 bool RemoveDirectory(const std::string& path); // removes an empty folder
 // Attributes of the entry (a symbolic link is reported as a file), or
 // InvalidFileAttributes when it does not exist. A name beginning with '.' is

@@ -54,8 +54,6 @@ TEST(SystemFolders, ExeFolderAndTempFolder) {
   const std::string saved = old != nullptr ? old : "";
   ::setenv("TMPDIR", "/var/临时/", 1);
   EXPECT_EQ(GetTempFolder(), Utf8ToAnsi("/var/临时"));
-  ::setenv("TMPDIR", "/scratch", 1);
-  EXPECT_EQ(GetTempFolder(), "/scratch");
   ::setenv("TMPDIR", "\xFF", 1);
   EXPECT_EQ(GetTempFolder(), "");
   if (old != nullptr)

@@ -63,10 +63,3 @@ TEST_F(RegistryFile, MissingFileOrKeyCannotBeOpened) {
   Use(dir_.Utf8("absent.ini"));
   EXPECT_EQ(ReadRegistryString("SOFTWARE\\Zorva", "ZBPath"), std::nullopt);
 }
-
-TEST_F(RegistryFile, DefaultLocationWhenVariableIsUnsetOrEmpty) {
-  ::unsetenv("UPDATE_REGISTRY_FILE");
-  EXPECT_EQ(platform::RegistryFile(), "/etc/zorva/registry.ini");
-  ::setenv("UPDATE_REGISTRY_FILE", "", 1);
-  EXPECT_EQ(platform::RegistryFile(), "/etc/zorva/registry.ini");
-}
