@@ -75,6 +75,7 @@ private:
   std::array<Fl_Widget*, kControlCount> widgets_{};
   std::array<std::string, kControlCount> shownCaptions_; // UTF-8; FLTK keeps pointers
   std::unique_ptr<Fl_Text_Buffer> memoText_;
+  std::string shownMemo_; // UTF-8, what memoText_ holds
   std::unique_ptr<Fl_JPEG_Image> titleBand_;
   std::unique_ptr<Fl_JPEG_Image> closeGlyph_;
 };
@@ -194,7 +195,10 @@ void TUpdateWindow::SyncWidget(ControlId id) {
     std::string text;
     for (const std::string& line : c.lines)
       text += platform::AnsiToUtf8(line) + "\n";
-    if (memoText_->length() == 0 || text != memoText_->text()) memoText_->text(text.c_str());
+    if (text != shownMemo_) {
+      shownMemo_ = text;
+      memoText_->text(text.c_str());
+    }
     break;
   }
   case TControlKind::ckProgressBar:
