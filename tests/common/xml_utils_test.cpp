@@ -39,6 +39,15 @@ TMemoryStream StreamOf(const std::string& bytes) {
   return stream;
 }
 
+// A stream that hands out at most two bytes per read, as a pipe or a socket
+// may: short reads before the end must not be taken for the end.
+class TrickleStream : public TMemoryStream {
+public:
+  int32_t Read(void* buffer, int32_t count) override {
+    return TMemoryStream::Read(buffer, count < 2 ? count : 2);
+  }
+};
+
 } // namespace
 
 TEST(XmlEscape, MarkupCharactersBecomeEntities) {
@@ -179,13 +188,6 @@ TEST(XmlFloatText, CommaLocaleStillWritesAndReadsAPoint) {
   EXPECT_EQ(XmlTextToFloat("1.5.2"), 0.0L);
 }
 
-TEST(XmlInt64Text, WritesPlainDecimal) {
-  EXPECT_EQ(Int64ToXmlText(0), "0");
-  EXPECT_EQ(Int64ToXmlText(-42), "-42");
-  EXPECT_EQ(Int64ToXmlText(INT64_MIN), "-9223372036854775808");
-  EXPECT_EQ(Int64ToXmlText(INT64_MAX), "9223372036854775807");
-}
-
 TEST(XmlInt64Text, StopsAtTheFirstNonDigit) {
   EXPECT_EQ(XmlTextToInt64(""), 0);
   EXPECT_EQ(XmlTextToInt64("  -17"), -17);
@@ -217,7 +219,8 @@ TEST(XmlInt64Text, OutOfRangeDecimalSaturates) {
   EXPECT_EQ(XmlTextToInt64("9223372036854775808"), INT64_MAX);
   EXPECT_EQ(XmlTextToInt64("-9223372036854775808"), INT64_MIN);
   EXPECT_EQ(XmlTextToInt64("-99999999999999999999999"), INT64_MIN);
-  EXPECT_EQ(XmlTextToInt64(Int64ToXmlText(-1234567890123456789)), -1234567890123456789);
+  EXPECT_EQ(Int64ToXmlText(INT64_MIN), "-9223372036854775808");
+  EXPECT_EQ(XmlTextToInt64(Int64ToXmlText(INT64_MIN)), INT64_MIN);
 }
 
 TEST(XmlBase64, EncodingPadsTheLastGroup) {
@@ -238,6 +241,20 @@ TEST(XmlBase64, EncodingPadsTheLastGroup) {
   target.SetPosition(1);
   Base64EncodeStream(source, target);
   EXPECT_EQ(ReadAll(target), ">QUJD");
+}
+
+TEST(XmlBase64, ShortReadsAreNotTheEndOfTheSource) {
+  TrickleStream bytes;
+  bytes.WriteBuffer("ABCDEFG", 7);
+  bytes.SetPosition(0);
+  EXPECT_EQ(StreamToBase64Text(bytes), "QUJDREVGRw==");
+
+  TrickleStream text;
+  text.WriteBuffer("QUJDREVGRw==", 12);
+  text.SetPosition(0);
+  TMemoryStream decoded;
+  EXPECT_TRUE(Base64DecodeStream(text, decoded));
+  EXPECT_EQ(ReadAll(decoded), "ABCDEFG");
 }
 
 TEST(XmlBase64, DecodingReadsPaddedGroupsAndSkipsOtherBytes) {
