@@ -15,10 +15,12 @@
 #include "platform/Exception.h"
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
 class TStream;
+class TXMLNode;
 
 // A plain JSON value that is neither a number of digits and dots, nor true
 // or false, nor a signed or exponent number. The message is
@@ -81,8 +83,9 @@ private:
 void LoadJsonIntoNode(const IXMLNodeRef& node, const std::string& text);
 
 // Appends the compact JSON of `node` and its subtree to `text`, followed by
-// "," when the node has a next sibling. A null node appends nothing.
-// Attribute values and texts are written as stored.
+// "," when the node has a next sibling. A null node appends nothing; a node
+// that is not one of this library's raises the assertion failure. Attribute
+// values and texts are written as stored.
 void NodeToJsonText(IXMLNode* node, std::string& text);
 
 // Writes documents as JSON lines into a stream, one line at a time.
@@ -98,8 +101,8 @@ public:
   void Build(IXMLDocument* document, bool formatted);
 
 private:
-  void WriteElement(IXMLNode* node, int32_t level, bool hasNext);
-  void Line(int32_t level, const std::string& text);
+  void WriteElement(const TXMLNode& node, int32_t level, bool hasNext);
+  void Line(int32_t level, std::initializer_list<std::string_view> parts);
 
   TStream* stream_;
   bool formatted_ = true;

@@ -5,9 +5,12 @@
 // asks, once.
 #include "common/XMLJson.h"
 
+#include "common/ZorvaXMLDoc.h"
 #include "common/ZorvaXMLUtils.h"
 #include "platform/Assert.h"
 #include "platform/Stream.h"
+
+#include <vector>
 
 namespace {
 
@@ -21,32 +24,29 @@ void AppendQuoted(std::string& out, const std::string& text) {
   out += '"';
 }
 
-void AppendCompact(IXMLNode* node, std::string& out, bool hasNext) {
+void AppendCompact(const TXMLNode& node, std::string& out, bool hasNext) {
   out += '{';
-  AppendQuoted(out, node->GetNodeName());
+  AppendQuoted(out, node.Name());
   out += ":[";
-  IXMLNodeAttributesRef attributes = node->GetAttributes();
-  IXMLNodeListRef children = node->GetChildNodes();
-  const int32_t attributeCount = attributes->GetCount();
-  const int32_t childCount = children->GetCount();
-  const std::string text = node->GetText();
-  if (WritesText(text)) {
-    AppendQuoted(out, text);
-    if (childCount != 0 || attributeCount != 0) out += ',';
+  const std::vector<TXMLNodeAttribute*>& attributes = node.Attributes().Items();
+  const std::vector<TXMLNode*>& children = node.Children().Items();
+  const bool hasObject = !attributes.empty() || !children.empty();
+  if (WritesText(node.Text())) {
+    AppendQuoted(out, node.Text());
+    if (hasObject) out += ',';
   }
-  if (attributeCount != 0 || childCount != 0) {
+  if (hasObject) {
     out += '{';
-    for (int32_t i = 0; i < attributeCount; ++i) {
-      IXMLNodeAttributeRef attribute = attributes->GetItem(i);
+    for (size_t i = 0; i < attributes.size(); ++i) {
       if (i > 0) out += ',';
-      AppendQuoted(out, attribute->GetName());
+      AppendQuoted(out, attributes[i]->Name());
       out += ':';
-      AppendQuoted(out, attribute->GetValue());
+      AppendQuoted(out, attributes[i]->Value());
     }
     out += "},";
   }
-  for (int32_t i = 0; i < childCount; ++i)
-    AppendCompact(children->GetNode(i).get(), out, i + 1 < childCount);
+  for (size_t i = 0; i < children.size(); ++i)
+    AppendCompact(*children[i], out, i + 1 < children.size());
   out += "]}";
   if (hasNext) out += ',';
 }
@@ -55,7 +55,9 @@ void AppendCompact(IXMLNode* node, std::string& out, bool hasNext) {
 
 void NodeToJsonText(IXMLNode* node, std::string& text) {
   if (node == nullptr) return;
-  AppendCompact(node, text, static_cast<bool>(node->NextSibling()));
+  const TXMLNode* own = TXMLNode::FromIntf(node);
+  ZORVA_ASSERT(own != nullptr);
+  AppendCompact(*own, text, static_cast<bool>(node->NextSibling()));
 }
 
 TJSONBuilder::TJSONBuilder(TStream* stream) : stream_(stream) {
@@ -67,39 +69,37 @@ void TJSONBuilder::Build(IXMLDocument* document, bool formatted) {
   lineBreak_ = formatted ? "\r\n" : "";
   IXMLNodeRef root = document->GetDocumentElement();
   if (!root) return;
-  WriteElement(root.get(), root->GetLevel(), static_cast<bool>(root->NextSibling()));
+  const TXMLNode* own = TXMLNode::FromIntf(root.get());
+  ZORVA_ASSERT(own != nullptr);
+  WriteElement(*own, root->GetLevel(), static_cast<bool>(root->NextSibling()));
 }
 
-void TJSONBuilder::Line(int32_t level, const std::string& text) {
+void TJSONBuilder::Line(int32_t level, std::initializer_list<std::string_view> parts) {
   line_.clear();
   if (formatted_ && level > 0) line_.append(static_cast<size_t>(level) * 4, ' ');
-  line_ += text;
+  for (std::string_view part : parts)
+    line_ += part;
   line_ += lineBreak_;
   stream_->WriteBuffer(line_.data(), static_cast<int64_t>(line_.size()));
 }
 
-void TJSONBuilder::WriteElement(IXMLNode* node, int32_t level, bool hasNext) {
-  Line(level, "{\"" + node->GetNodeName() + "\":[");
-  IXMLNodeAttributesRef attributes = node->GetAttributes();
-  IXMLNodeListRef children = node->GetChildNodes();
-  const int32_t attributeCount = attributes->GetCount();
-  const int32_t childCount = children->GetCount();
-  const std::string text = node->GetText();
-  if (WritesText(text))
-    Line(level, "\"" + text + "\"" + (childCount != 0 || attributeCount != 0 ? "," : ""));
-  if (attributeCount != 0 || childCount != 0) {
-    Line(level + 1, "{");
-    for (int32_t i = 0; i < attributeCount; ++i) {
-      IXMLNodeAttributeRef attribute = attributes->GetItem(i);
-      Line(level + 1, "\"" + attribute->GetName() + "\":\"" +
-                          UnescapeXmlText(attribute->GetValue(), false) + "\"" +
-                          (i + 1 < attributeCount ? "," : ""));
-    }
-    Line(level + 1, "},");
+void TJSONBuilder::WriteElement(const TXMLNode& node, int32_t level, bool hasNext) {
+  Line(level, {"{\"", node.Name(), "\":["});
+  const std::vector<TXMLNodeAttribute*>& attributes = node.Attributes().Items();
+  const std::vector<TXMLNode*>& children = node.Children().Items();
+  const bool hasObject = !attributes.empty() || !children.empty();
+  if (WritesText(node.Text())) Line(level, {"\"", node.Text(), hasObject ? "\"," : "\""});
+  if (hasObject) {
+    Line(level + 1, {"{"});
+    for (size_t i = 0; i < attributes.size(); ++i)
+      Line(level + 1,
+           {"\"", attributes[i]->Name(), "\":\"", UnescapeXmlText(attributes[i]->Value(), false),
+            i + 1 < attributes.size() ? "\"," : "\""});
+    Line(level + 1, {"},"});
   }
-  for (int32_t i = 0; i < childCount; ++i)
-    WriteElement(children->GetNode(i).get(), level + 1, i + 1 < childCount);
-  Line(level, hasNext ? "]}," : "]}");
+  for (size_t i = 0; i < children.size(); ++i)
+    WriteElement(*children[i], level + 1, i + 1 < children.size());
+  Line(level, {hasNext ? "]}," : "]}"});
 }
 
 void WriteJsonDocument(IXMLDocument* document, TStream* stream) {

@@ -1,13 +1,17 @@
 #include "common/XMLWriter.h"
 
 #include "common/ZorvaStreamUtils.h"
+#include "common/ZorvaXMLDoc.h"
 #include "platform/Assert.h"
 #include "platform/CodePage.h"
 #include "platform/Stream.h"
 
+#include <string_view>
+#include <vector>
+
 namespace {
 
-bool IsAscii(const std::string& text) {
+bool IsAscii(std::string_view text) {
   for (unsigned char c : text)
     if (c >= 0x80) return false;
   return true;
@@ -49,52 +53,78 @@ void TXMLBuilder::WriteDocument(IXMLDocument* document, bool rawText, bool force
 
 void TXMLBuilder::WriteNode(IXMLNode* node) {
   if (node == nullptr) return;
-  WriteNodeAt(node, node->GetLevel());
+  TXMLNode* own = TXMLNode::FromIntf(node);
+  ZORVA_ASSERT(own != nullptr);
+  WriteTree(*own, node->GetLevel());
 }
 
 // The level is handed down instead of asking each node for it, which would
-// walk up to the root once per node.
-void TXMLBuilder::WriteNodeAt(IXMLNode* node, int32_t level) {
-  IXMLNodeListRef children = node->GetChildNodes();
-  const int32_t count = children->GetCount();
-  if (count != 0) {
+// walk up to the root once per node. Lines are built in place in pending_.
+void TXMLBuilder::WriteTree(TXMLNode& node, int32_t level) {
+  const std::vector<TXMLNode*>& children = node.Children().Items();
+  if (!children.empty()) {
     WriteIndent(level);
-    WriteLine(BuildOpenTag(node, false));
-    for (int32_t i = 0; i < count; ++i)
-      WriteNodeAt(children->GetNode(i).get(), level + 1);
+    size_t start = pending_.size();
+    AppendOpenTag(node, false);
+    EndLine(start);
+    for (TXMLNode* child : children)
+      WriteTree(*child, level + 1);
     WriteIndent(level);
-    WriteLine(BuildCloseTag(node));
+    start = pending_.size();
+    AppendCloseTag(node);
+    EndLine(start);
     return;
   }
-  const std::string text = RawText ? node->GetText() : node->GetAsString();
-  std::string line;
-  switch (node->GetNodeType()) {
+  std::string decoded;
+  if (!RawText) decoded = node.GetAsString();
+  const std::string& text = RawText ? node.Text() : decoded;
+  WriteIndent(level);
+  const size_t start = pending_.size();
+  switch (node.Type()) {
   case TXMLNodeType::ntText:
-    line = text;
+    pending_ += text;
     break;
   case TXMLNodeType::ntCData:
-    line = "<![CDATA[" + text + "]]>";
+    pending_ += "<![CDATA[";
+    pending_ += text;
+    pending_ += "]]>";
     break;
   case TXMLNodeType::ntComment:
-    line = "<!--" + text + "-->";
+    pending_ += "<!--";
+    pending_ += text;
+    pending_ += "-->";
     break;
   case TXMLNodeType::ntElement:
-    if (text.empty()) {
-      line = BuildOpenTag(node, true);
-    } else {
-      line = BuildOpenTag(node, false);
-      line += text;
-      line += BuildCloseTag(node);
+    AppendOpenTag(node, text.empty());
+    if (!text.empty()) {
+      pending_ += text;
+      AppendCloseTag(node);
     }
     break;
   }
-  WriteIndent(level);
-  WriteLine(line);
+  EndLine(start);
+}
+
+void TXMLBuilder::AppendOpenTag(const TXMLNode& node, bool selfClosing) {
+  pending_ += '<';
+  pending_ += node.Name();
+  if (!node.Attributes().Items().empty()) {
+    pending_ += ' ';
+    node.Attributes().AppendXML(pending_);
+  }
+  pending_ += selfClosing ? "/>" : ">";
+}
+
+void TXMLBuilder::AppendCloseTag(const TXMLNode& node) {
+  pending_ += "</";
+  pending_ += node.Name();
+  pending_ += '>';
 }
 
 std::string TXMLBuilder::BuildOpenTag(IXMLNode* node, bool selfClosing) {
   ZORVA_ASSERT(node != nullptr);
-  std::string tag = "<" + node->GetNodeName();
+  std::string tag(1, '<');
+  tag += node->GetNodeName();
   IXMLNodeAttributesRef attributes = node->GetAttributes();
   if (attributes->GetCount() != 0) {
     tag += ' ';
@@ -106,7 +136,10 @@ std::string TXMLBuilder::BuildOpenTag(IXMLNode* node, bool selfClosing) {
 
 std::string TXMLBuilder::BuildCloseTag(IXMLNode* node) {
   ZORVA_ASSERT(node != nullptr);
-  return "</" + node->GetNodeName() + ">";
+  std::string tag("</");
+  tag += node->GetNodeName();
+  tag += '>';
+  return tag;
 }
 
 void TXMLBuilder::WriteIndent(int32_t level) {
@@ -114,14 +147,22 @@ void TXMLBuilder::WriteIndent(int32_t level) {
 }
 
 void TXMLBuilder::WriteLine(const std::string& text) {
+  const size_t start = pending_.size();
+  pending_ += text;
+  EndLine(start);
+}
+
+void TXMLBuilder::EndLine(size_t lineStart) {
   // Most lines of real documents are ASCII, which UTF-8 leaves as it is.
-  if (Utf8Output && !IsAscii(text))
-    pending_ += platform::AnsiToUtf8(text);
-  else
-    pending_ += text;
+  if (Utf8Output && !IsAscii(std::string_view(pending_).substr(lineStart))) {
+    const std::string converted =
+        platform::AnsiToUtf8(std::string_view(pending_).substr(lineStart));
+    pending_.resize(lineStart);
+    pending_ += converted;
+  }
   pending_ += LineBreak;
-  // Clear before writing, so that a failed write does not send the
-  // indentation again with the next line.
+  // Emptied before the write, so that a failed write does not send this
+  // line's indentation again with the next one.
   std::string out;
   out.swap(pending_);
   stream_->WriteBuffer(out.data(), static_cast<int64_t>(out.size()));

@@ -7,10 +7,12 @@
 // (the display form, which need not be well-formed).
 #include "common/ZorvaXMLIntf.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 class TStream;
+class TXMLNode;
 
 // One writer serves one write. The switches are public: the save routines
 // below set them before they run a step.
@@ -35,7 +37,8 @@ public:
   void WriteDocument(IXMLDocument* document, bool rawText, bool forceAnsi);
   // Writes the node and its subtree; a null node writes nothing. An element
   // with children gets a start-tag line, its children and an end-tag line;
-  // its own text is not written.
+  // its own text is not written. The node must be one of this library's
+  // (assertion failure otherwise).
   void WriteNode(IXMLNode* node);
   // "<name attrs>" or "<name>"; with selfClosing "/" goes before the '>'.
   // A null node raises the assertion failure.
@@ -49,7 +52,12 @@ public:
   void WriteLine(const std::string& text);
 
 private:
-  void WriteNodeAt(IXMLNode* node, int32_t level);
+  void WriteTree(TXMLNode& node, int32_t level);
+  void AppendOpenTag(const TXMLNode& node, bool selfClosing);
+  void AppendCloseTag(const TXMLNode& node);
+  // Converts the line that begins at `lineStart` in pending_ when UTF-8
+  // output is on, adds the line break and sends it all.
+  void EndLine(size_t lineStart);
 
   TStream* stream_;
   // The indentation of the line being built, sent together with the line.
