@@ -20,7 +20,7 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -166,13 +166,22 @@ struct WindowPlace {
 //   0x200003 "在线升级": ("FLTK" "FLTK")  424x640+428+192  +428+192
 std::optional<WindowPlace> FindWindow(const VirtualDisplay& display, const std::string& caption,
                                       std::chrono::milliseconds limit) {
-  const std::regex line("\"" + caption + "\":.*\\s(\\d+)x(\\d+)\\+(-?\\d+)\\+(-?\\d+)\\s");
+  const std::string name = "\"" + caption + "\":";
   auto deadline = std::chrono::steady_clock::now() + limit;
   do {
-    std::string tree = display.Run("xwininfo -root -tree");
-    std::smatch m;
-    if (std::regex_search(tree, m, line))
-      return WindowPlace{std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3]), std::stoi(m[4])};
+    std::istringstream tree(display.Run("xwininfo -root -tree"));
+    for (std::string line; std::getline(tree, line);) {
+      if (line.find(name) == std::string::npos) continue;
+      std::istringstream words(line.substr(line.find(name) + name.size()));
+      for (std::string word; words >> word;) {
+        WindowPlace p{};
+        int used = 0;
+        if (std::sscanf(word.c_str(), "%dx%d%d%d%n", &p.width, &p.height, &p.left, &p.top, &used) ==
+                4 &&
+            used == static_cast<int>(word.size()))
+          return p;
+      }
+    }
     std::this_thread::sleep_for(100ms);
   } while (std::chrono::steady_clock::now() < deadline);
   return std::nullopt;
@@ -201,7 +210,9 @@ protected:
         std::map<std::string, std::optional<std::string>>{
             {"DISPLAY", display},
             {"TMPDIR", folder_.Utf8("tmp")},
-            {"UPDATE_REGISTRY_FILE", folder_.Utf8("registry.ini")}},
+            {"UPDATE_REGISTRY_FILE", folder_.Utf8("registry.ini")},
+            {"LSAN_OPTIONS", "print_suppressions=0:suppressions=" UPDATER_SOURCE_DIR
+                             "/tests/app/lsan-suppressions.txt"}},
         folder_.Utf8("output.txt"));
   }
   std::string Output() const { return ReadFile(folder_.Utf8("output.txt")); }
