@@ -24,11 +24,14 @@ const AnsiText kFolderNotFolder{"“%s”不是文件夹。"};
 const AnsiText kFolderNotCreated{"无法创建文件夹“%s”：%s"};
 
 std::string Format(const std::string& pattern, const std::string& a, const std::string& b = {}) {
+  // Searching on after each inserted text keeps a "%s" inside a path as it is.
   std::string out = pattern;
+  size_t from = 0;
   for (const std::string* arg : {&a, &b}) {
-    const auto at = out.find("%s");
+    const auto at = out.find("%s", from);
     if (at == std::string::npos) break;
     out.replace(at, 2, *arg);
+    from = at + arg->size();
   }
   return out;
 }

@@ -33,6 +33,16 @@ unsigned char FoldAscii(unsigned char c) {
   return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
 }
 
+// Position of the single-byte character `c`, skipping double-byte GBK
+// characters whose trail byte may have the same code (']' is one).
+size_t FindSingleByte(std::string_view s, char c) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == c) return i;
+    if (IsGbkLeadByte(static_cast<unsigned char>(s[i]))) ++i;
+  }
+  return std::string_view::npos;
+}
+
 struct Line {
   size_t begin; // first byte of the line
   size_t end;   // one past its last byte, before the line end
@@ -58,7 +68,7 @@ std::optional<std::string_view> SectionOf(std::string_view line) {
   line = Trim(line);
   if (line.empty() || line.front() != '[') return std::nullopt;
   line.remove_prefix(1);
-  const auto close = line.find(']');
+  const auto close = FindSingleByte(line, ']');
   if (close != std::string_view::npos) line = line.substr(0, close);
   return Trim(line);
 }
@@ -188,7 +198,7 @@ std::optional<std::string> SetProfileValue(std::string_view text, std::string_vi
   // A line break or a misplaced delimiter would let the value add lines or
   // keys of its own to the file.
   if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) ||
-      HasLineBreak(value) || section.find(']') != std::string_view::npos ||
+      HasLineBreak(value) || FindSingleByte(section, ']') != std::string_view::npos ||
       key.find('=') != std::string_view::npos || key.front() == '[')
     return std::nullopt;
 

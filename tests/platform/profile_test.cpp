@@ -75,6 +75,9 @@ TEST(ProfileRead, GbkTrailBytesAreNotFoldedLikeLetters) {
   const std::string text = "[\x81\x41]\nk=upper\n[\x81\x61]\nk=lower\n";
   EXPECT_EQ(ReadProfileStringFromText(text, "\x81\x61", "k", "?"), "lower");
   EXPECT_EQ(ReadProfileStringFromText(text, "\x81\x41", "K", "?"), "upper");
+  // 0x815D ends in the code of ']' and does not close the section name.
+  const std::string bracket = "[\x81\x5D\x81\x40]\nk=v\n";
+  EXPECT_EQ(ReadProfileStringFromText(bracket, "\x81\x5D\x81\x40", "k", "?"), "v");
 }
 
 TEST(ProfileRead, FileValuesAndIntegers) {
@@ -126,11 +129,14 @@ TEST(ProfileWrite, ChineseSectionsKeysAndValuesRoundTrip) {
                     value = Utf8ToAnsi("招标示范文本 V2");
   ASSERT_TRUE(WriteProfileString(file, section, key, value));
   ASSERT_TRUE(WriteProfileString(file, "Region", "Region", section));
+  ASSERT_TRUE(WriteProfileString(file, "\x81\x5D", "k", "v"));
+  EXPECT_EQ(ReadProfileString(file, "\x81\x5D", "K", ""), "v");
   EXPECT_EQ(ReadProfileString(file, section, key, ""), value);
   EXPECT_EQ(ReadProfileString(file, "REGION", "region", ""), section);
   // A new file uses CR LF line ends.
   EXPECT_EQ(dir.Read("区域/Region.ini"), Utf8ToAnsi("[上海]\r\n版本=招标示范文本 V2\r\n"
-                                                    "[Region]\r\nRegion=上海\r\n"));
+                                                    "[Region]\r\nRegion=上海\r\n") +
+                                             "[\x81\x5D]\r\nk=v\r\n");
 }
 
 TEST(ProfileWrite, RefusesTextThatWouldAddLines) {
