@@ -10,15 +10,15 @@
 #include "platform/Assert.h"
 #include "platform/Stream.h"
 
-#include <vector>
+#include <string_view>
 
 namespace {
 
-bool WritesText(const std::string& text) {
+bool WritesText(std::string_view text) {
   return !text.empty() && text[0] != '\r';
 }
 
-void AppendQuoted(std::string& out, const std::string& text) {
+void AppendQuoted(std::string& out, std::string_view text) {
   out += '"';
   out += text;
   out += '"';
@@ -28,8 +28,8 @@ void AppendCompact(const TXMLNode& node, std::string& out, bool hasNext) {
   out += '{';
   AppendQuoted(out, node.Name());
   out += ":[";
-  const std::vector<TXMLNodeAttribute*>& attributes = node.Attributes().Items();
-  const std::vector<TXMLNode*>& children = node.Children().Items();
+  const auto& attributes = node.Attributes().Items();
+  const auto& children = node.Children().Items();
   const bool hasObject = !attributes.empty() || !children.empty();
   if (WritesText(node.Text())) {
     AppendQuoted(out, node.Text());
@@ -85,8 +85,8 @@ void TJSONBuilder::Line(int32_t level, std::initializer_list<std::string_view> p
 
 void TJSONBuilder::WriteElement(const TXMLNode& node, int32_t level, bool hasNext) {
   Line(level, {"{\"", node.Name(), "\":["});
-  const std::vector<TXMLNodeAttribute*>& attributes = node.Attributes().Items();
-  const std::vector<TXMLNode*>& children = node.Children().Items();
+  const auto& attributes = node.Attributes().Items();
+  const auto& children = node.Children().Items();
   const bool hasObject = !attributes.empty() || !children.empty();
   if (WritesText(node.Text())) Line(level, {"\"", node.Text(), hasObject ? "\"," : "\""});
   if (hasObject) {

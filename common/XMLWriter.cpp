@@ -7,7 +7,6 @@
 #include "platform/Stream.h"
 
 #include <string_view>
-#include <vector>
 
 namespace {
 
@@ -61,7 +60,7 @@ void TXMLBuilder::WriteNode(IXMLNode* node) {
 // The level is handed down instead of asking each node for it, which would
 // walk up to the root once per node. Lines are built in place in pending_.
 void TXMLBuilder::WriteTree(TXMLNode& node, int32_t level) {
-  const std::vector<TXMLNode*>& children = node.Children().Items();
+  const auto& children = node.Children().Items();
   if (!children.empty()) {
     WriteIndent(level);
     size_t start = pending_.size();
@@ -77,7 +76,7 @@ void TXMLBuilder::WriteTree(TXMLNode& node, int32_t level) {
   }
   std::string decoded;
   if (!RawText) decoded = node.GetAsString();
-  const std::string& text = RawText ? node.Text() : decoded;
+  const std::string_view text = RawText ? node.Text() : std::string_view(decoded);
   WriteIndent(level);
   const size_t start = pending_.size();
   switch (node.Type()) {

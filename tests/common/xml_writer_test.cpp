@@ -49,28 +49,22 @@ void ExpectSameTree(IXMLNode* a, IXMLNode* b, const std::string& path = "") {
                    here);
 }
 
-TEST(XmlWriter, FormattedDocumentGivesTheFiveLines) {
+TEST(XmlWriter, FormattedDocumentGivesTheFiveLinesAndCompactOneLine) {
   EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
             "<Root a=\"1\">\r\n"
             "    <Child>x</Child>\r\n"
             "    <Empty/>\r\n"
             "</Root>\r\n",
             Saved(SmallDocument(true)));
-}
-
-TEST(XmlWriter, CompactDocumentIsOneLine) {
   EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\"?>"
             "<Root a=\"1\"><Child>x</Child><Empty/></Root>",
             Saved(SmallDocument(false)));
-}
 
-TEST(XmlWriter, DeeperLevelsIndentByFourBlanksEach) {
-  IXMLDocumentRef doc = NewXmlDocument(false, true);
-  IXMLNodeRef leaf = doc->AddRootNode("a")->AddChild("b")->AddChild("c");
-  leaf->AddChild("d")->SetText("1");
+  IXMLDocumentRef deep = NewXmlDocument(false, true);
+  deep->AddRootNode("a")->AddChild("b")->AddChild("c")->AddChild("d")->SetText("1");
   EXPECT_EQ("<a>\r\n    <b>\r\n        <c>\r\n            <d>1</d>\r\n        </c>\r\n"
             "    </b>\r\n</a>\r\n",
-            doc->GetXML());
+            deep->GetXML());
 }
 
 TEST(XmlWriter, Utf8EncodingConvertsAndOtherEncodingsWriteAnsiBytes) {
@@ -169,11 +163,9 @@ TEST(XmlWriter, NodeSavesItsSubtreeCompactlyWithoutConversion) {
 TEST(XmlWriter, MissingStreamOrNodeIsAnAssertionFailure) {
   EXPECT_THROW(TXMLBuilder(nullptr), EAssertionFailed);
   TMemoryStream stream;
-  TXMLBuilder builder(&stream);
-  EXPECT_THROW(builder.BuildOpenTag(nullptr, false), EAssertionFailed);
-  EXPECT_THROW(builder.BuildCloseTag(nullptr), EAssertionFailed);
-  IXMLDocumentRef doc = SmallDocument(true);
-  EXPECT_THROW(doc->SaveToStream(nullptr), EAssertionFailed);
+  EXPECT_THROW(TXMLBuilder(&stream).BuildOpenTag(nullptr, false), EAssertionFailed);
+  EXPECT_THROW(TXMLBuilder(&stream).BuildCloseTag(nullptr), EAssertionFailed);
+  EXPECT_THROW(SmallDocument(true)->SaveToStream(nullptr), EAssertionFailed);
 }
 
 // A stream that takes `room` bytes and then refuses.
