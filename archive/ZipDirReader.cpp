@@ -18,6 +18,7 @@ namespace {
 constexpr int64_t kMinArchiveSize = 20;
 // How much of the file's start the classification looks at.
 constexpr int64_t kHeadSize = 32767;
+constexpr int64_t kHeadBlock = 512;
 constexpr uint16_t kDataDescriptorFlag = 0x0008;
 
 const std::string kBadFileHeader{"Bad file header"};
@@ -146,9 +147,21 @@ void TZipDirReader::Classify(TStream& file) {
   archiveSize_ = file.GetSize();
   if (archiveSize_ < kMinArchiveSize) return;
 
-  std::vector<uint8_t> head(static_cast<size_t>(std::min(archiveSize_, kHeadSize)));
-  const int64_t headSize =
-      ReadAt(file, archiveSize_, 0, head.data(), static_cast<int64_t>(head.size()));
+  // Only the first bytes decide; more of the head is read only while it
+  // holds leading NULs.
+  std::vector<uint8_t> head;
+  int64_t headLimit = std::min(archiveSize_, kHeadSize);
+  auto loadHead = [&](int64_t needed) {
+    const int64_t have = static_cast<int64_t>(head.size());
+    needed = std::min(needed, headLimit);
+    if (have >= needed) return;
+    const int64_t want = std::max(needed, std::min(headLimit, have + kHeadBlock)) - have;
+    head.resize(static_cast<size_t>(have + want));
+    const int64_t got = ReadAt(file, archiveSize_, have, head.data() + have, want);
+    head.resize(static_cast<size_t>(have + got));
+    if (got < want) headLimit = have + got;
+  };
+  auto headByte = [&](int64_t index) { return head[static_cast<size_t>(index)]; };
 
   auto searchEnd = [&] {
     TZipEndSearch found = LocateZipEndRecord(file, archiveSize_);
@@ -159,16 +172,20 @@ void TZipDirReader::Classify(TStream& file) {
   };
 
   TArcType type = atUnknown;
-  if (headSize >= 2 && head[0] == 'M' && head[1] == 'Z') {
+  loadHead(2);
+  if (head.size() >= 2 && head[0] == 'M' && head[1] == 'Z') {
     searchEnd();
     if (directoryStart_ > 0) type = atZipExe;
   } else {
     int64_t at = 0;
-    while (at < headSize && head[static_cast<size_t>(at)] == 0)
-      ++at;
+    for (;; ++at) {
+      loadHead(at + 1);
+      if (at >= static_cast<int64_t>(head.size()) || headByte(at) != 0) break;
+    }
+    loadHead(at + 4);
     bool matched = false;
-    if (at + 4 <= headSize && head[static_cast<size_t>(at)] == 'P' &&
-        head[static_cast<size_t>(at) + 1] == 'K') {
+    if (at + 4 <= static_cast<int64_t>(head.size()) && headByte(at) == 'P' &&
+        headByte(at + 1) == 'K') {
       const uint8_t* sig = &head[static_cast<size_t>(at)];
       const bool spanned = IsSignature(sig, kCentral) || IsSignature(sig, kSpanMarker);
       const bool typeless = (sig[2] == 'G' && sig[3] == '4') || (sig[2] == 'C' && sig[3] == 'I');

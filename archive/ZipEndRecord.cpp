@@ -37,6 +37,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 using namespace ziprec;
@@ -85,6 +86,37 @@ namespace {
 
 constexpr int64_t kSearchWindow = 32768;
 constexpr int kLocalScanWindows = 4;
+constexpr int64_t kTailBlock = 4096;
+
+// The search window, read from its end on demand: most comments are short, so
+// the record lies in the first block and a large file costs no more than a
+// small one.
+class TailWindow {
+public:
+  TailWindow(TStream& file, int64_t fileSize, int64_t window)
+      : file_(file), fileSize_(fileSize), base_(fileSize - window), first_(window),
+        bytes_(new uint8_t[static_cast<size_t>(window)]) {}
+
+  // Makes the bytes from `index` to the window's end available; false when
+  // the file no longer holds them.
+  bool LoadFrom(int64_t index) {
+    if (index >= first_) return true;
+    index = std::max<int64_t>(0, std::min(index, first_ - kTailBlock));
+    if (!ReadExact(file_, fileSize_, base_ + index, bytes_.get() + index, first_ - index))
+      return false;
+    first_ = index;
+    return true;
+  }
+  const uint8_t* At(int64_t index) const { return bytes_.get() + index; }
+  int64_t Base() const { return base_; }
+
+private:
+  TStream& file_;
+  int64_t fileSize_;
+  int64_t base_;
+  int64_t first_; // bytes before this index are not loaded yet
+  std::unique_ptr<uint8_t[]> bytes_;
+};
 
 bool CentralHeaderAt(TStream& file, int64_t fileSize, int64_t offset,
                      uint8_t (&header)[kCentralHeaderSize]) {
@@ -136,30 +168,31 @@ bool FirstLocalHeaderConfirmed(TStream& file, int64_t fileSize, int64_t director
 TZipEndSearch LocateZipEndRecord(TStream& file, int64_t fileSize) {
   TZipEndSearch result;
   if (fileSize < 2) return result;
-  int64_t window = fileSize <= kSearchWindow ? fileSize - 1 : kSearchWindow;
-  int64_t base = fileSize - window;
-  std::vector<uint8_t> tail(static_cast<size_t>(window));
-  int64_t got = ReadAt(file, fileSize, base, tail.data(), window);
+  const int64_t window = fileSize <= kSearchWindow ? fileSize - 1 : kSearchWindow;
+  TailWindow tail(file, fileSize, window);
 
   int64_t hit = -1;
-  for (int64_t i = got - kEndRecordSize; i >= 1; --i)
-    if (IsSignature(&tail[static_cast<size_t>(i)], kEnd)) {
+  for (int64_t i = window - kEndRecordSize; i >= 1; --i) {
+    if (!tail.LoadFrom(i)) break;
+    if (IsSignature(tail.At(i), kEnd)) {
       hit = i;
       break;
     }
+  }
   if (hit < 0) return result;
 
-  const uint8_t* record = &tail[static_cast<size_t>(hit)];
+  const uint8_t* record = tail.At(hit);
   result.ZipFlags = zfEndRecord;
-  result.EndRecordOffset = base + hit;
+  result.EndRecordOffset = tail.Base() + hit;
   std::memcpy(result.EndRecord.data(), record, kEndRecordSize);
   result.CommentOffset = result.EndRecordOffset + kEndRecordSize;
 
   const int64_t locatorAt = hit - kZip64LocatorSize;
   const int64_t zip64EndAt = locatorAt - kZip64EndRecordSize;
-  if (locatorAt >= 0 && IsSignature(record - kZip64LocatorSize, kZip64Locator)) {
+  if (locatorAt >= 0 && tail.LoadFrom(locatorAt) &&
+      IsSignature(tail.At(locatorAt), kZip64Locator)) {
     result.ZipFlags |= zfZip64Locator;
-    if (zip64EndAt >= 0 && IsSignature(&tail[static_cast<size_t>(zip64EndAt)], kZip64End))
+    if (zip64EndAt >= 0 && tail.LoadFrom(zip64EndAt) && IsSignature(tail.At(zip64EndAt), kZip64End))
       result.ZipFlags |= zfZip64End;
   }
 
@@ -168,8 +201,8 @@ TZipEndSearch LocateZipEndRecord(TStream& file, int64_t fileSize) {
   int64_t start = plainStart;
   uint64_t storedOffset = Le32(record + 16);
   if (result.ZipFlags & zfZip64End) {
-    const uint8_t* zip64End = &tail[static_cast<size_t>(zip64EndAt)];
-    uint64_t zip64EndOffset = Le64(record - kZip64LocatorSize + 8);
+    const uint8_t* zip64End = tail.At(zip64EndAt);
+    uint64_t zip64EndOffset = Le64(tail.At(locatorAt) + 8);
     uint64_t zip64Size = Le64(zip64End + 40);
     storedOffset = Le64(zip64End + 48);
     start = zip64EndOffset <= static_cast<uint64_t>(fileSize) && zip64Size <= zip64EndOffset

@@ -49,21 +49,6 @@ struct Recorder {
 
 } // namespace
 
-TEST(ZipDirReader, ArchiveTypesKeepTheirOrderAndValues) {
-  EXPECT_EQ(atNA, 0);
-  EXPECT_EQ(atUnknown, 3);
-  EXPECT_EQ(atJar, 16);
-  EXPECT_EQ(atJarExe, 17);
-  EXPECT_EQ(atZip, 30);
-  EXPECT_EQ(atZipMV, 33);
-  EXPECT_EQ(atZoo, 34);
-  EXPECT_EQ(sizeof(TArcType), 1u);
-  for (int t = atNA; t <= atZoo; ++t)
-    EXPECT_EQ(IsZipFamily(static_cast<TArcType>(t)),
-              t == atJar || t == atJarExe || (t >= atZip && t <= atZipMV))
-        << t;
-}
-
 TEST(ZipDirReader, ArchiveMadeByZipToolIsFullyLocated) {
   ScratchDir dir;
   const std::string path = ZipWithTool(dir, "plain.zip", "one\ntwo");
@@ -104,9 +89,11 @@ TEST(ZipDirReader, LeadingSignatureRules) {
   const ZipLayout zip = BuildZip(TwoMembers(), "c");
   TZipDirReader r;
 
-  r.SetArchiveFile(dir.Write("nul.zip", std::string(7, '\0') + zip.bytes));
-  EXPECT_EQ(r.ArcType(), atZip);
-  EXPECT_EQ(r.DirectoryStart(), 7 + static_cast<int64_t>(zip.directoryOffset));
+  for (size_t nuls : {7u, 510u, 5000u}) {
+    r.SetArchiveFile(dir.Write("nul.zip", std::string(nuls, '\0') + zip.bytes));
+    EXPECT_EQ(r.ArcType(), atZip) << nuls;
+    EXPECT_EQ(r.DirectoryStart(), static_cast<int64_t>(nuls + zip.directoryOffset)) << nuls;
+  }
 
   r.SetArchiveFile(dir.Write("span.zip", std::string("PK\x07\x08", 4) + zip.bytes));
   EXPECT_EQ(r.ArcType(), atZipMV);
@@ -158,7 +145,7 @@ TEST(ZipDirReader, ExecutableStubGivesZipExe) {
 TEST(ZipDirReader, EndRecordSearchWindowBoundary) {
   ScratchDir dir;
   const std::vector<Member> big = {{"big.bin", std::string(40000, 'b')}};
-  for (size_t length : {32744u, 32745u, 32746u, 40000u}) {
+  for (size_t length : {4072u, 4074u, 8170u, 32744u, 32745u, 32746u, 40000u}) {
     TZipDirReader r;
     r.SetArchiveFile(dir.Write("w.zip", BuildZip(big, std::string(length, 'c')).bytes));
     EXPECT_EQ(r.ArcType(), atZip) << length;
@@ -197,12 +184,18 @@ TEST(ZipDirReader, SignatureTooCloseToTheEndIsNotTakenForTheRecord) {
 
 TEST(ZipDirReader, Zip64RecordsSetTheirFlagsAndGiveTheDirectory) {
   ScratchDir dir;
-  const ZipLayout zip = BuildZip(TwoMembers(), "[Region]\r\nVersion=64", true);
   TZipDirReader r;
-  r.SetArchiveFile(dir.Write("z64.zip", zip.bytes));
-  EXPECT_EQ(r.ArcType(), atZip);
-  EXPECT_EQ(r.ZipFlags(), zfLocalHeader | zfCentralDir | zfEndRecord | zfZip64Locator | zfZip64End);
-  EXPECT_EQ(r.DirectoryStart(), static_cast<int64_t>(zip.directoryOffset));
+  // Comment lengths that put the Zip64 records on both sides of 4 KiB blocks.
+  for (size_t length : {10u, 4030u, 4054u, 4060u, 4100u}) {
+    const ZipLayout zip = BuildZip(TwoMembers(), std::string(length, 'v'), true);
+    r.SetArchiveFile(dir.Write("z64.zip", zip.bytes));
+    EXPECT_EQ(r.ArcType(), atZip);
+    EXPECT_EQ(r.ZipFlags(),
+              zfLocalHeader | zfCentralDir | zfEndRecord | zfZip64Locator | zfZip64End)
+        << length;
+    EXPECT_EQ(r.DirectoryStart(), static_cast<int64_t>(zip.directoryOffset)) << length;
+  }
+  const ZipLayout zip = BuildZip(TwoMembers(), "[Region]\r\nVersion=64", true);
 
   // A locator whose Zip64 end-record offset points past the file: the
   // directory is looked for once more through the 22-byte record's size.
@@ -353,15 +346,12 @@ TEST(ZipDirReader, ErrorReportRoutines) {
     EXPECT_EQ(e.Code(), msgErrorOpeningFile);
     EXPECT_STREQ(e.what(), "Error opening file");
   }
+  rec.errors.clear();
   r.SetCancel(true);
+  EXPECT_EQ(rec.errors, std::vector<int>{msgUserCanceled});
   rec.errors.clear();
   EXPECT_NO_THROW(r.RaiseError("f.zip", msgBadFileHeader));
   EXPECT_EQ(rec.errors, std::vector<int>{msgUserCanceled});
-  EXPECT_EQ(ZipMessageText(msgBadFileHeader), "Bad file header");
-  EXPECT_EQ(ZipMessageText(msgFileNotFound), "File not found");
-  EXPECT_EQ(ZipMessageText(msgRequiredEventNotAssigned), "Required event not assigned");
-  EXPECT_EQ(ZipMessageText(msgUserCanceled), "User canceled");
-  EXPECT_EQ(ZipMessageText(1), "");
 }
 
 TEST(ZipDirReader, HandlerErrorsEndOnlyTheActivation) {
