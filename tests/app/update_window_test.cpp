@@ -2,21 +2,15 @@
 // its caption, and runs that end during start-up without touching a display.
 // Each test copies the program into a folder of its own, beside the
 // configuration files it needs, and stops what it started by process id.
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/VirtualDisplay.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -25,138 +19,12 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
-
-// A child process started with posix_spawn; killed and reaped on destruction
-// unless it has been waited for.
-class ChildProcess {
-public:
-  // `env` entries replace or (with an empty optional) remove variables of
-  // this process's environment. stdout and stderr go to `outputFile`.
-  ChildProcess(const std::vector<std::string>& argv,
-               const std::map<std::string, std::optional<std::string>>& env,
-               const std::string& outputFile, std::optional<int> extraFd = std::nullopt) {
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-      std::string entry(*e);
-      if (!env.count(entry.substr(0, entry.find('=')))) envStrings.push_back(entry);
-    }
-    for (const auto& [name, value] : env)
-      if (value) envStrings.push_back(name + "=" + *value);
-
-    std::vector<char*> args, envp;
-    for (const std::string& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (const std::string& e : envStrings)
-      envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (extraFd) posix_spawn_file_actions_adddup2(&actions, *extraFd, 3);
-    int rc = posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
-  }
-  ~ChildProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  pid_t Pid() const { return pid_; }
-
-  // The exit status once the process has ended within `limit`; nullopt while
-  // it still runs. A process killed by a signal reports 128 + the signal.
-  std::optional<int> WaitFor(std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-      int status = 0;
-      pid_t r = ::waitpid(pid_, &status, WNOHANG);
-      if (r == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-      std::this_thread::sleep_for(20ms);
-    }
-  }
-
-  // Asks the process to end and reaps it.
-  void Stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    if (!WaitFor(5s)) {
-      ::kill(pid_, SIGKILL);
-      WaitFor(5s);
-    }
-  }
-
-private:
-  pid_t pid_ = -1;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Xvfb on a display number that it picks itself (-displayfd), so that tests
-// running side by side never share one. Without -noreset the server resets
-// when its last client leaves, and a program connecting just then (while
-// xwininfo polls, say) is refused.
-class VirtualDisplay {
-public:
-  explicit VirtualDisplay(const std::string& logFile) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    server_.emplace(std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0",
-                                             "1280x1024x24", "-nolisten", "tcp", "-noreset"},
-                    std::map<std::string, std::optional<std::string>>{}, logFile, fds[1]);
-    ::close(fds[1]);
-    std::string number;
-    pollfd p{fds[0], POLLIN, 0};
-    char c;
-    // Xvfb writes the number once it accepts clients.
-    while (::poll(&p, 1, 20000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n')
-      number += c;
-    ::close(fds[0]);
-    if (number.empty()) throw std::runtime_error("Xvfb did not start: " + ReadFile(logFile));
-    name_ = ":" + number;
-  }
-  ~VirtualDisplay() { server_->Stop(); }
-
-  const std::string& Name() const { return name_; }
-
-  // Output of a command run against this display.
-  std::string Run(const std::string& command) const {
-    std::string output;
-    FILE* pipe = ::popen(("DISPLAY=" + name_ + " " + command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return output;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-      output.append(buffer, n);
-    ::pclose(pipe);
-    return output;
-  }
-
-private:
-  std::optional<ChildProcess> server_;
-  std::string name_;
-};
+using testsupport::ChildProcess;
+using testsupport::ReadFile;
+using testsupport::VirtualDisplay;
 
 struct WindowPlace {
   int width, height, left, top;
