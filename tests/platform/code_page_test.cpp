@@ -34,9 +34,3 @@ TEST(CodePage, InvalidGbkBytesBecomeQuestionMarks) {
   // A lead byte cut off at the end of the text.
   EXPECT_EQ(AnsiToUtf8("a\xD5"), "a?");
 }
-
-TEST(CodePage, AnsiTextConvertsItsLiteral) {
-  static const platform::AnsiText text{"提示"};
-  EXPECT_EQ(text.str(), Utf8ToAnsi("提示"));
-  EXPECT_EQ(static_cast<const std::string&>(text), text.str());
-}

@@ -61,11 +61,3 @@ TEST(StringList, WritesCrLfAfterEveryLineAndReadsItBack) {
   loaded.LoadFromFile(file);
   EXPECT_EQ(loaded.Items(), list.Items());
 }
-
-TEST(StringList, IndexOfIgnoresAsciiCase) {
-  TStringList list;
-  list.Add("MQT6.exe");
-  list.Add("Other");
-  EXPECT_EQ(list.IndexOf("mqt6.EXE"), 0);
-  EXPECT_EQ(list.IndexOf("mqt6.ex"), -1);
-}
