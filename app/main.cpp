@@ -1,5 +1,6 @@
 // The program entry: builds the update window, lets its creation settle the
 // run mode, and shows it unless the start-up already ended the run.
+#include "app/CommandLine.h"
 #include "app/UpdateForm.h"
 #include "app/UpdateWindow.h"
 #include "platform/CodePage.h"
@@ -8,16 +9,10 @@
 #include <exception>
 #include <optional>
 #include <string>
-#include <vector>
 
 int main(int argc, char** argv) {
   try {
-    // Arguments arrive in the locale's encoding, UTF-8.
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i)
-      args.push_back(platform::Utf8ToAnsi(argv[i]));
-
-    TUpdateForm form(std::move(args));
+    TUpdateForm form(CommandLineToAnsi(argc, argv));
     std::optional<std::string> startupError;
     try {
       form.FormCreate();
