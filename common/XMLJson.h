@@ -101,7 +101,8 @@ public:
   void Build(IXMLDocument* document, bool formatted);
 
 private:
-  void WriteElement(const TXMLNode& node, int32_t level, bool hasNext);
+  // The element's lines that come before its children.
+  void WriteHead(const TXMLNode& node, int32_t level);
   void Line(int32_t level, std::initializer_list<std::string_view> parts);
 
   TStream* stream_;

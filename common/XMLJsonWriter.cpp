@@ -2,9 +2,10 @@
 // parent's children, where the answer is known, instead of asking each node
 // for its next sibling: that question searches the parent's list and would
 // make writing a wide element quadratic. Only the node a writing starts on
-// asks, once.
+// asks, once. The walk keeps no recursion, so any depth can be written.
 #include "common/XMLJson.h"
 
+#include "common/XMLTreeWalk.h"
 #include "common/ZorvaXMLDoc.h"
 #include "common/ZorvaXMLUtils.h"
 #include "platform/Assert.h"
@@ -24,13 +25,13 @@ void AppendQuoted(std::string& out, std::string_view text) {
   out += '"';
 }
 
-void AppendCompact(const TXMLNode& node, std::string& out, bool hasNext) {
+// Everything of an element that comes before its children.
+void AppendCompactHead(const TXMLNode& node, std::string& out) {
   out += '{';
   AppendQuoted(out, node.Name());
   out += ":[";
   const auto& attributes = node.Attributes().Items();
-  const auto& children = node.Children().Items();
-  const bool hasObject = !attributes.empty() || !children.empty();
+  const bool hasObject = !attributes.empty() || node.Children().Count() != 0;
   if (WritesText(node.Text())) {
     AppendQuoted(out, node.Text());
     if (hasObject) out += ',';
@@ -45,19 +46,18 @@ void AppendCompact(const TXMLNode& node, std::string& out, bool hasNext) {
     }
     out += "},";
   }
-  for (size_t i = 0; i < children.size(); ++i)
-    AppendCompact(*children[i], out, i + 1 < children.size());
-  out += "]}";
-  if (hasNext) out += ',';
 }
 
 } // namespace
 
 void NodeToJsonText(IXMLNode* node, std::string& text) {
   if (node == nullptr) return;
-  const TXMLNode* own = TXMLNode::FromIntf(node);
+  TXMLNode* own = TXMLNode::FromIntf(node);
   ZORVA_ASSERT(own != nullptr);
-  AppendCompact(*own, text, static_cast<bool>(node->NextSibling()));
+  WalkXMLTree(
+      *own, 0, static_cast<bool>(node->NextSibling()),
+      [&text](TXMLNode& element, int32_t, bool) { AppendCompactHead(element, text); },
+      [&text](TXMLNode&, int32_t, bool hasNext) { text += hasNext ? "]}," : "]}"; });
 }
 
 TJSONBuilder::TJSONBuilder(TStream* stream) : stream_(stream) {
@@ -69,9 +69,12 @@ void TJSONBuilder::Build(IXMLDocument* document, bool formatted) {
   lineBreak_ = formatted ? "\r\n" : "";
   IXMLNodeRef root = document->GetDocumentElement();
   if (!root) return;
-  const TXMLNode* own = TXMLNode::FromIntf(root.get());
+  TXMLNode* own = TXMLNode::FromIntf(root.get());
   ZORVA_ASSERT(own != nullptr);
-  WriteElement(*own, root->GetLevel(), static_cast<bool>(root->NextSibling()));
+  WalkXMLTree(
+      *own, root->GetLevel(), static_cast<bool>(root->NextSibling()),
+      [this](TXMLNode& node, int32_t level, bool) { WriteHead(node, level); },
+      [this](TXMLNode&, int32_t level, bool hasNext) { Line(level, {hasNext ? "]}," : "]}"}); });
 }
 
 void TJSONBuilder::Line(int32_t level, std::initializer_list<std::string_view> parts) {
@@ -83,23 +86,18 @@ void TJSONBuilder::Line(int32_t level, std::initializer_list<std::string_view> p
   stream_->WriteBuffer(line_.data(), static_cast<int64_t>(line_.size()));
 }
 
-void TJSONBuilder::WriteElement(const TXMLNode& node, int32_t level, bool hasNext) {
+void TJSONBuilder::WriteHead(const TXMLNode& node, int32_t level) {
   Line(level, {"{\"", node.Name(), "\":["});
   const auto& attributes = node.Attributes().Items();
-  const auto& children = node.Children().Items();
-  const bool hasObject = !attributes.empty() || !children.empty();
+  const bool hasObject = !attributes.empty() || node.Children().Count() != 0;
   if (WritesText(node.Text())) Line(level, {"\"", node.Text(), hasObject ? "\"," : "\""});
-  if (hasObject) {
-    Line(level + 1, {"{"});
-    for (size_t i = 0; i < attributes.size(); ++i)
-      Line(level + 1,
-           {"\"", attributes[i]->Name(), "\":\"", UnescapeXmlText(attributes[i]->Value(), false),
-            i + 1 < attributes.size() ? "\"," : "\""});
-    Line(level + 1, {"},"});
-  }
-  for (size_t i = 0; i < children.size(); ++i)
-    WriteElement(*children[i], level + 1, i + 1 < children.size());
-  Line(level, {hasNext ? "]}," : "]}"});
+  if (!hasObject) return;
+  Line(level + 1, {"{"});
+  for (size_t i = 0; i < attributes.size(); ++i)
+    Line(level + 1,
+         {"\"", attributes[i]->Name(), "\":\"", UnescapeXmlText(attributes[i]->Value(), false),
+          i + 1 < attributes.size() ? "\"," : "\""});
+  Line(level + 1, {"},"});
 }
 
 void WriteJsonDocument(IXMLDocument* document, TStream* stream) {

@@ -1,5 +1,6 @@
 #include "common/XMLWriter.h"
 
+#include "common/XMLTreeWalk.h"
 #include "common/ZorvaStreamUtils.h"
 #include "common/ZorvaXMLDoc.h"
 #include "platform/Assert.h"
@@ -59,21 +60,29 @@ void TXMLBuilder::WriteNode(IXMLNode* node) {
 
 // The level is handed down instead of asking each node for it, which would
 // walk up to the root once per node. Lines are built in place in pending_.
-void TXMLBuilder::WriteTree(TXMLNode& node, int32_t level) {
-  const auto& children = node.Children().Items();
-  if (!children.empty()) {
-    WriteIndent(level);
-    size_t start = pending_.size();
-    AppendOpenTag(node, false);
-    EndLine(start);
-    for (TXMLNode* child : children)
-      WriteTree(*child, level + 1);
-    WriteIndent(level);
-    start = pending_.size();
-    AppendCloseTag(node);
-    EndLine(start);
-    return;
-  }
+void TXMLBuilder::WriteTree(TXMLNode& root, int32_t level) {
+  WalkXMLTree(
+      root, level, false,
+      [this](TXMLNode& node, int32_t nodeLevel, bool) {
+        if (node.Children().Count() != 0) {
+          WriteIndent(nodeLevel);
+          const size_t start = pending_.size();
+          AppendOpenTag(node, false);
+          EndLine(start);
+        } else {
+          WriteLeaf(node, nodeLevel);
+        }
+      },
+      [this](TXMLNode& node, int32_t nodeLevel, bool) {
+        if (node.Children().Count() == 0) return;
+        WriteIndent(nodeLevel);
+        const size_t start = pending_.size();
+        AppendCloseTag(node);
+        EndLine(start);
+      });
+}
+
+void TXMLBuilder::WriteLeaf(TXMLNode& node, int32_t level) {
   std::string decoded;
   if (!RawText) decoded = node.GetAsString();
   const std::string_view text = RawText ? node.Text() : std::string_view(decoded);

@@ -52,7 +52,8 @@ public:
   void WriteLine(const std::string& text);
 
 private:
-  void WriteTree(TXMLNode& node, int32_t level);
+  void WriteTree(TXMLNode& root, int32_t level);
+  void WriteLeaf(TXMLNode& node, int32_t level);
   void AppendOpenTag(const TXMLNode& node, bool selfClosing);
   void AppendCloseTag(const TXMLNode& node);
   // Converts the line that begins at `lineStart` in pending_ when UTF-8

@@ -241,6 +241,20 @@ TEST(Json, DeepNestingIsAFormatErrorNotACrash) {
   EXPECT_EQ(1, holder->GetChildNodes()->GetCount());
 }
 
+TEST(Json, DeepTreeIsWrittenWithoutExhaustingTheStack) {
+  const size_t depth = 200000;
+  IXMLDocumentRef doc = NewXmlDocument(true, false);
+  IXMLNodeRef node = doc->AddRootNode("a");
+  for (size_t i = 0; i < depth; ++i)
+    node = node->AddChild("a");
+  const std::string json = Compact(doc->GetDocumentElement());
+  EXPECT_EQ(depth * 11 + 8, json.size());
+  EXPECT_EQ(R"({"a":[{},{"a":[{},)", json.substr(0, 18));
+  TMemoryStream stream;
+  TJSONBuilder(&stream).Build(doc.get(), false);
+  EXPECT_EQ(json, StreamText(stream));
+}
+
 TEST(Json, DocumentLoadReplacesTheRootOnlyAfterSuccess) {
   IXMLDocumentRef doc = ExampleDocument();
   IXMLNodeRef before = doc->GetDocumentElement();

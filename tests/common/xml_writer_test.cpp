@@ -221,6 +221,18 @@ TEST(XmlWriter, SavedGeneratedDocumentsLoadIntoTheSameTree) {
   }
 }
 
+TEST(XmlWriter, DeepTreeIsWrittenWithoutExhaustingTheStack) {
+  const int depth = 200000;
+  IXMLDocumentRef doc = NewXmlDocument(false, false);
+  IXMLNodeRef node = doc->AddRootNode("a");
+  for (int i = 0; i < depth; ++i)
+    node = node->AddChild("a");
+  const std::string xml = doc->GetXML();
+  ASSERT_EQ(7u * depth + 4u, xml.size());
+  EXPECT_EQ("<a><a>", xml.substr(0, 6));
+  EXPECT_EQ("<a/></a></a>", xml.substr(3u * depth, 12));
+}
+
 TEST(XmlWriter, DocumentTextSpansManyBlocks) {
   IXMLDocumentRef doc = xml_write_docs::WideDocument(2000, true);
   TMemoryStream stream;
