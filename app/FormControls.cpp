@@ -15,7 +15,7 @@ constexpr uint32_t kBlue = kColourContent;
 // The form resource, in parent-child order. Positions are left, top within the
 // parent; an aligned control's left/top are what the layout gives it at the
 // design size.
-constexpr std::array<TControlSpec, kControlCount> kControlTable{{
+constexpr std::array<TControlDef, kControlCount> kControlTable{{
     // id, name, kind, parent, align, left, top, width, height, caption,
     // visible, action, font height, colour, text colour, word wrap
     {pnlTop, "pnlTop", ckPanel, kWindow, alTop, 0, 0, 424, 37, "", true, ActionId::None, 11, kFace,
@@ -63,7 +63,7 @@ constexpr bool TableIsInIdOrder() {
 }
 static_assert(TableIsInIdOrder(), "the control table must list the controls in ControlId order");
 
-constexpr std::array<TActionSpec, kActionCount> kActionTable{{
+constexpr std::array<TActionDef, kActionCount> kActionTable{{
     {ActionId::acUpdate, "acUpdate", "立即更新"},
     {ActionId::acLater, "acLater", "稍后再说"},
     {ActionId::acClose, "acClose", "确定"},
@@ -71,36 +71,36 @@ constexpr std::array<TActionSpec, kActionCount> kActionTable{{
 }};
 
 // Panels draw a one-pixel bevel that aligned children stay inside.
-int BorderWidth(const TControlSpec& spec) {
-  return spec.kind == ckPanel ? 1 : 0;
+int BorderWidth(const TControlDef& def) {
+  return def.kind == ckPanel ? 1 : 0;
 }
 
 } // namespace
 
-const std::array<TControlSpec, kControlCount>& ControlTable() {
+const std::array<TControlDef, kControlCount>& ControlTable() {
   return kControlTable;
 }
-const std::array<TActionSpec, kActionCount>& ActionTable() {
+const std::array<TActionDef, kActionCount>& ActionTable() {
   return kActionTable;
 }
 
 TFormControls::TFormControls() : caption(platform::Utf8ToAnsi("在线升级")) {
   for (int i = 0; i < kControlCount; ++i) {
-    const TControlSpec& spec = kControlTable[i];
+    const TControlDef& def = kControlTable[i];
     TControl& c = controls_[i];
-    c.spec = &spec;
-    c.visible = spec.visible;
-    c.action = spec.action;
-    if (spec.kind == ckMemo)
-      c.lines.push_back(platform::Utf8ToAnsi(spec.captionUtf8));
+    c.def = &def;
+    c.visible = def.visible;
+    c.action = def.action;
+    if (def.kind == ckMemo)
+      c.lines.push_back(platform::Utf8ToAnsi(def.captionUtf8));
     else
-      c.caption = platform::Utf8ToAnsi(spec.captionUtf8);
+      c.caption = platform::Utf8ToAnsi(def.captionUtf8);
   }
 }
 
 const TControl* TFormControls::Find(const std::string& name) const {
   for (const TControl& c : controls_)
-    if (name == c.spec->name) return &c;
+    if (name == c.def->name) return &c;
   return nullptr;
 }
 
@@ -111,7 +111,7 @@ void TFormControls::BindAction(ControlId button, ActionId action) {
 }
 
 std::string TFormControls::ActionCaption(ActionId action) {
-  for (const TActionSpec& a : kActionTable)
+  for (const TActionDef& a : kActionTable)
     if (a.id == action) return platform::Utf8ToAnsi(a.captionUtf8);
   return {};
 }
@@ -119,26 +119,26 @@ std::string TFormControls::ActionCaption(ActionId action) {
 TRect TFormControls::ClientRect(std::optional<ControlId> parent) const {
   if (!parent) return {0, 0, clientWidth, clientHeight};
   TRect outer = Bounds(*parent);
-  int border = BorderWidth(*(*this)[*parent].spec);
+  int border = BorderWidth(*(*this)[*parent].def);
   return {outer.left + border, outer.top + border, outer.width - 2 * border,
           outer.height - 2 * border};
 }
 
 TRect TFormControls::Bounds(ControlId id) const {
-  const TControlSpec& spec = *(*this)[id].spec;
-  if (spec.align == alNone) {
+  const TControlDef& def = *(*this)[id].def;
+  if (def.align == alNone) {
     // Unaligned children are placed from the parent's outer corner.
-    TRect origin = spec.parent ? Bounds(*spec.parent) : TRect{0, 0, clientWidth, clientHeight};
-    return {origin.left + spec.left, origin.top + spec.top, spec.width, spec.height};
+    TRect origin = def.parent ? Bounds(*def.parent) : TRect{0, 0, clientWidth, clientHeight};
+    return {origin.left + def.left, origin.top + def.top, def.width, def.height};
   }
 
   // Walk the visible aligned siblings in table order, as the layout does:
   // top-aligned ones stack downwards, bottom-aligned ones upwards, and a
   // client-aligned one takes what is left.
-  TRect free = ClientRect(spec.parent);
+  TRect free = ClientRect(def.parent);
   for (const TControl& sibling : controls_) {
-    const TControlSpec& s = *sibling.spec;
-    if (s.parent != spec.parent || s.align == alNone || s.align == alClient) continue;
+    const TControlDef& s = *sibling.def;
+    if (s.parent != def.parent || s.align == alNone || s.align == alClient) continue;
     bool self = s.id == id;
     if (!sibling.visible && !self) continue;
     TRect place = free;
@@ -164,8 +164,8 @@ TRect TFormControls::Bounds(ControlId id) const {
 
 bool TFormControls::CaptionShows(ControlId id) const {
   const TControl& panel = (*this)[id];
-  if (panel.spec->kind != ckPanel || panel.caption.empty()) return false;
+  if (panel.def->kind != ckPanel || panel.caption.empty()) return false;
   for (const TControl& c : controls_)
-    if (c.spec->parent == id && c.spec->kind == ckPanel && c.visible) return false;
+    if (c.def->parent == id && c.def->kind == ckPanel && c.visible) return false;
   return true;
 }

@@ -53,7 +53,7 @@ inline constexpr uint32_t kColourRed = 0xFF0000;
 inline constexpr uint32_t kColourHighlightText = 0xFFFFFF;
 
 // A row of the control table: the control as the form resource declares it.
-struct TControlSpec {
+struct TControlDef {
   ControlId id;
   const char* name;
   TControlKind kind;
@@ -69,14 +69,14 @@ struct TControlSpec {
   bool wordWrap; // labels: wrap inside a fixed size
 };
 
-struct TActionSpec {
+struct TActionDef {
   ActionId id;
   const char* name;
   const char* captionUtf8;
 };
 
-const std::array<TControlSpec, kControlCount>& ControlTable();
-const std::array<TActionSpec, kActionCount>& ActionTable();
+const std::array<TControlDef, kControlCount>& ControlTable();
+const std::array<TActionDef, kActionCount>& ActionTable();
 
 struct TRect {
   int left = 0, top = 0, width = 0, height = 0;
@@ -85,7 +85,7 @@ struct TRect {
 
 // The run-time state of one control, seeded from its table row.
 struct TControl {
-  const TControlSpec* spec = nullptr;
+  const TControlDef* def = nullptr;
   std::string caption; // ANSI
   bool visible = false;
   bool enabled = true;

@@ -66,7 +66,7 @@ public:
   void CloseWindow() override;
 
 private:
-  Fl_Widget* CreateWidget(const TControlSpec& spec);
+  Fl_Widget* CreateWidget(const TControlDef& def);
   void Refresh();
   void SyncWidget(ControlId id);
 
@@ -101,11 +101,11 @@ TUpdateWindow::TUpdateWindow(TUpdateForm& form) : form_(form) {
       },
       this);
 
-  for (const TControlSpec& spec : ControlTable()) {
-    Fl_Widget* w = CreateWidget(spec);
-    widgets_[static_cast<int>(spec.id)] = w;
+  for (const TControlDef& def : ControlTable()) {
+    Fl_Widget* w = CreateWidget(def);
+    widgets_[static_cast<int>(def.id)] = w;
     Fl_Group* parent =
-        spec.parent ? widgets_[static_cast<int>(*spec.parent)]->as_group() : window_.get();
+        def.parent ? widgets_[static_cast<int>(*def.parent)]->as_group() : window_.get();
     parent->add(w);
   }
   Refresh();
@@ -116,11 +116,11 @@ TUpdateWindow::~TUpdateWindow() {
   window_.reset(); // the widgets refer to the buffer and the pictures
 }
 
-Fl_Widget* TUpdateWindow::CreateWidget(const TControlSpec& spec) {
+Fl_Widget* TUpdateWindow::CreateWidget(const TControlDef& def) {
   Fl_Widget* w = nullptr;
-  switch (spec.kind) {
+  switch (def.kind) {
   case TControlKind::ckPanel: {
-    auto* g = new Fl_Group(0, 0, spec.width, spec.height);
+    auto* g = new Fl_Group(0, 0, def.width, def.height);
     g->end();
     g->box(FL_THIN_UP_BOX);
     g->align(FL_ALIGN_CENTER | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
@@ -128,21 +128,21 @@ Fl_Widget* TUpdateWindow::CreateWidget(const TControlSpec& spec) {
     break;
   }
   case TControlKind::ckLabel: {
-    auto* b = new Fl_Box(0, 0, spec.width, spec.height);
+    auto* b = new Fl_Box(0, 0, def.width, def.height);
     // The caption label sits on the title picture and draws no background.
-    b->box(spec.parent == ControlId::pnlTop ? FL_NO_BOX : FL_FLAT_BOX);
-    b->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | (spec.wordWrap ? FL_ALIGN_WRAP : 0));
+    b->box(def.parent == ControlId::pnlTop ? FL_NO_BOX : FL_FLAT_BOX);
+    b->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | (def.wordWrap ? FL_ALIGN_WRAP : 0));
     w = b;
     break;
   }
   case TControlKind::ckButton:
-    w = new Fl_Button(0, 0, spec.width, spec.height);
+    w = new Fl_Button(0, 0, def.width, def.height);
     break;
   case TControlKind::ckPicture: {
-    auto* p = new TPictureBox(0, 0, spec.width, spec.height);
+    auto* p = new TPictureBox(0, 0, def.width, def.height);
     p->box(FL_NO_BOX);
-    if (spec.id == ControlId::imgTop && titleBand_) p->image(titleBand_.get());
-    if (spec.id == ControlId::imgClose && closeGlyph_) {
+    if (def.id == ControlId::imgTop && titleBand_) p->image(titleBand_.get());
+    if (def.id == ControlId::imgClose && closeGlyph_) {
       p->image(closeGlyph_.get());
       p->callback([](Fl_Widget*, void* form) { static_cast<TUpdateForm*>(form)->imgCloseClick(); },
                   &form_);
@@ -151,17 +151,17 @@ Fl_Widget* TUpdateWindow::CreateWidget(const TControlSpec& spec) {
     break;
   }
   case TControlKind::ckMemo: {
-    auto* m = new Fl_Text_Display(0, 0, spec.width, spec.height);
+    auto* m = new Fl_Text_Display(0, 0, def.width, def.height);
     m->end();
     m->buffer(memoText_.get());
-    m->textcolor(Colour(spec.textColour));
-    m->textsize(spec.fontHeight);
+    m->textcolor(Colour(def.textColour));
+    m->textsize(def.fontHeight);
     m->scrollbar_align(FL_ALIGN_RIGHT);
     w = m;
     break;
   }
   case TControlKind::ckProgressBar: {
-    auto* p = new Fl_Progress(0, 0, spec.width, spec.height);
+    auto* p = new Fl_Progress(0, 0, def.width, def.height);
     p->minimum(0);
     p->maximum(100);
     p->selection_color(Colour(0x06B025));
@@ -169,9 +169,9 @@ Fl_Widget* TUpdateWindow::CreateWidget(const TControlSpec& spec) {
     break;
   }
   }
-  w->color(Colour(spec.colour));
-  w->labelcolor(Colour(spec.textColour));
-  w->labelsize(spec.fontHeight);
+  w->color(Colour(def.colour));
+  w->labelcolor(Colour(def.textColour));
+  w->labelsize(def.fontHeight);
   return w;
 }
 
@@ -183,7 +183,7 @@ void TUpdateWindow::SyncWidget(ControlId id) {
   w->resize(r.left, r.top, r.width, r.height);
 
   std::string caption;
-  switch (c.spec->kind) {
+  switch (c.def->kind) {
   case TControlKind::ckPanel:
     if (model.CaptionShows(id)) caption = platform::AnsiToUtf8(c.caption);
     break;
@@ -227,8 +227,8 @@ void TUpdateWindow::Refresh() {
   const TFormControls& model = form_.controls;
   if (window_->w() != model.clientWidth || window_->h() != model.clientHeight)
     window_->size(model.clientWidth, model.clientHeight);
-  for (const TControlSpec& spec : ControlTable())
-    SyncWidget(spec.id);
+  for (const TControlDef& def : ControlTable())
+    SyncWidget(def.id);
 }
 
 void TUpdateWindow::Show() {

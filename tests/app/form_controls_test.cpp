@@ -19,16 +19,16 @@ void ShowOnly(TFormControls& c, std::optional<ControlId> panel) {
 
 TEST(FormControls, TableListsEachControlOnceAfterItsParent) {
   std::set<std::string> seen;
-  for (const TControlSpec& spec : ControlTable()) {
-    if (spec.parent) {
-      EXPECT_TRUE(seen.count(ControlTable()[static_cast<int>(*spec.parent)].name))
-          << spec.name << " comes before its parent";
+  for (const TControlDef& def : ControlTable()) {
+    if (def.parent) {
+      EXPECT_TRUE(seen.count(ControlTable()[static_cast<int>(*def.parent)].name))
+          << def.name << " comes before its parent";
     }
-    EXPECT_TRUE(seen.insert(spec.name).second) << spec.name << " is listed twice";
+    EXPECT_TRUE(seen.insert(def.name).second) << def.name << " is listed twice";
   }
   TFormControls c;
   ASSERT_NE(c.Find("lblPrompt3"), nullptr);
-  EXPECT_EQ(c.Find("lblPrompt3")->spec->id, ControlId::lblPrompt3);
+  EXPECT_EQ(c.Find("lblPrompt3")->def->id, ControlId::lblPrompt3);
   EXPECT_EQ(c.Find("lblPrompt4"), nullptr);
 }
 
@@ -52,7 +52,7 @@ TEST(FormControls, VisiblePanelSitsDirectlyUnderTheTitleBand) {
   EXPECT_EQ(c.Bounds(ControlId::pnlMain), (TRect{0, 37, 424, 233}));
   for (ControlId p : {ControlId::pnl1, ControlId::pnl2, ControlId::pnl3}) {
     ShowOnly(c, p);
-    EXPECT_EQ(c.Bounds(p).top, 38) << c[p].spec->name;
+    EXPECT_EQ(c.Bounds(p).top, 38) << c[p].def->name;
   }
   ShowOnly(c, ControlId::pnl3);
   EXPECT_EQ(c.Bounds(ControlId::btnOK), (TRect{1 + 233, 38 + 136, 75, 33}));
@@ -66,7 +66,7 @@ TEST(FormControls, MainPanelCaptionShowsOnlyWithoutAContentPanel) {
   EXPECT_TRUE(c.CaptionShows(ControlId::pnlMain));
   for (ControlId p : {ControlId::pnl1, ControlId::pnl2, ControlId::pnl3}) {
     ShowOnly(c, p);
-    EXPECT_FALSE(c.CaptionShows(ControlId::pnlMain)) << c[p].spec->name;
+    EXPECT_FALSE(c.CaptionShows(ControlId::pnlMain)) << c[p].def->name;
   }
   ShowOnly(c, std::nullopt);
   EXPECT_TRUE(c.CaptionShows(ControlId::pnlMain));
