@@ -1,10 +1,10 @@
 // The document: the root node, declaration properties, output switches and
 // options; loading XML text from streams, files and strings with the encoding
 // decided by the declaration or the encoding property.
+#include "common/XMLCodeConversion.h"
 #include "common/XMLMessages.h"
 #include "common/ZorvaXMLDoc.h"
 #include "platform/Assert.h"
-#include "platform/CodePage.h"
 #include "platform/Stream.h"
 
 #include <limits>
@@ -97,26 +97,27 @@ bool IsUtf8Name(std::string_view name) {
 // so error positions count it.
 void TXMLDocument::LoadFromStream(TStream* stream) {
   ZORVA_ASSERT(stream != nullptr);
-  const std::string bytes = ReadStreamRest(*stream);
-  const TXMLEncodingInfo info = DetectXMLEncoding(bytes);
+  std::string text = ReadStreamRest(*stream);
+  const TXMLEncodingInfo info = DetectXMLEncoding(text);
   if (info.found && !info.encoding.empty()) encoding_ = info.encoding;
   if (!IsUtf8Name(encoding_)) {
-    ParseText(bytes, info.byteOrderMark ? 2 : 1);
+    ParseText(text, info.byteOrderMark ? 2 : 1);
     return;
   }
   if (!info.byteOrderMark) {
-    ParseText(platform::Utf8ToAnsi(bytes), 1);
-    return;
-  }
-  // U+FEFF has no GBK form: it converts to the default character, one byte.
-  const std::string_view rest = std::string_view(bytes).substr(3);
-  std::string text = platform::Utf8ToAnsi(rest);
-  if (text.empty() && !rest.empty()) {
+    XMLUtf8ToAnsiInPlace(text, 0);
     ParseText(text, 1);
     return;
   }
-  text.insert(text.begin(), '?');
-  ParseText(text, 2);
+  // U+FEFF has no GBK form: it converts to the default character, one byte,
+  // written over the last byte of the mark.
+  XMLUtf8ToAnsiInPlace(text, 3);
+  if (text.size() == 3) {
+    ParseText(std::string_view(), 1);
+    return;
+  }
+  text[2] = '?';
+  ParseText(std::string_view(text).substr(2), 2);
 }
 
 void TXMLDocument::LoadFromFile(const std::string& fileName) {

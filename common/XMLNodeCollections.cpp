@@ -20,7 +20,12 @@ template <class T> void TXMLList<T>::CheckIndex(int32_t index, int32_t limit) co
   if (index < 0 || index > limit) throw EXMLException(xmltext::kIndexOutOfRange);
 }
 
+// Most nodes have a handful of children and attributes: room for four at the
+// first insertion saves the reallocations of growing from one.
+constexpr size_t kFirstCapacity = 4;
+
 template <class T> int32_t TXMLList<T>::Add(T* item) {
+  if (items_.capacity() == 0) items_.reserve(kFirstCapacity);
   items_.push_back(item);
   item->AddRef();
   return GetCount() - 1;

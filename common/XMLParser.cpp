@@ -15,6 +15,7 @@
 #include "platform/Assert.h"
 
 #include <cstring>
+#include <memory>
 
 namespace {
 

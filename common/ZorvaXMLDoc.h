@@ -10,6 +10,7 @@
 // plain pointer. It is kept from dangling by two rules: taking a node out of
 // its parent's list clears its link, and a node being destroyed clears the
 // link of every node that still names it as parent.
+#include "common/XMLBlockPool.h"
 #include "common/ZorvaXMLIntf.h"
 
 #include <atomic>
@@ -71,8 +72,6 @@ public:
 
   // Takes the entry out without releasing it: the caller receives the count.
   T* Extract(int32_t index);
-  // Appends without the index checks of Insert; the list takes the count.
-  void Adopt(T* item) { items_.push_back(item); }
   const std::vector<T*>& Items() const noexcept { return items_; }
 
 private:
@@ -86,6 +85,7 @@ class TXMLNodeAttribute final : public TXMLIntfObject, public IXMLNodeAttribute 
 public:
   // The name is stored as given and hashed; the value starts empty.
   TXMLNodeAttribute(std::string_view name, TXMLOptions options);
+  ZORVA_XML_POOLED
 
   bool QueryInterface(const TGUID& iid, void** obj) noexcept override;
   int32_t AddRef() noexcept override { return IntfAddRef(); }
@@ -217,6 +217,7 @@ public:
   // A node without parent, name or text.
   TXMLNode(TXMLNodeType type, TXMLOptions options);
   ~TXMLNode() override;
+  ZORVA_XML_POOLED
 
   bool QueryInterface(const TGUID& iid, void** obj) noexcept override;
   int32_t AddRef() noexcept override { return IntfAddRef(); }

@@ -1,3 +1,4 @@
+#include "common/XMLCodeConversion.h"
 #include "common/ZorvaXMLDoc.h"
 #include "platform/CodePage.h"
 #include "platform/Stream.h"
@@ -196,6 +197,43 @@ TEST(XmlDocument, Utf8CharactersWithoutGbkFormBecomeQuestionMarks) {
   LoadBytes(document, "<r>a\xF0\x9F\x98\x80"
                       "b</r>");
   EXPECT_EQ("a?b", document->GetDocumentElement()->GetText());
+}
+
+TEST(XmlDocument, FastConversionMatchesThePlatformConversion) {
+  // Every character of the basic plane, between ASCII runs of every length
+  // around the eight-byte steps of the fast path.
+  std::string all;
+  for (uint32_t cp = 0x80, k = 0; cp < 0x10000; ++cp, ++k) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+    all.append(k % 11, 'a');
+    if (cp < 0x800) {
+      all += static_cast<char>(0xC0 | (cp >> 6));
+    } else {
+      all += static_cast<char>(0xE0 | (cp >> 12));
+      all += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    }
+    all += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  const std::string expected = platform::Utf8ToAnsi(all);
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(expected, XMLUtf8ToAnsi(all));
+
+  const std::string samples[] = {
+      "",
+      "plain ascii text that is longer than eight bytes",
+      "\xF0\x9F\x98\x80 beyond the basic plane",
+      "abc\xC0\x80",          // overlong
+      "abcdefgh\xE0\x80\x80", // overlong
+      "\xED\xA0\x80",         // surrogate
+      "\xF4\x90\x80\x80",     // beyond U+10FFFF
+      "\xF5\x80\x80\x80",
+      "x\x80y",   // lone continuation byte
+      "\xE4\xB8", // cut short
+      "\xE4\xB8\xAD"
+      "abcdefghijk\xE6\x96\x87",
+  };
+  for (const std::string& sample : samples)
+    EXPECT_EQ(platform::Utf8ToAnsi(sample), XMLUtf8ToAnsi(sample)) << sample;
 }
 
 TEST(XmlDocument, SetXmlParsesAsItStands) {

@@ -1,0 +1,123 @@
+#include "common/XMLBlockPool.h"
+
+#include <new>
+
+#if defined(ZORVA_XML_PLAIN_HEAP)
+
+namespace xmlpool {
+
+void* Allocate(std::size_t size) {
+  return ::operator new(size);
+}
+void Free(void* block, std::size_t) noexcept {
+  ::operator delete(block);
+}
+
+} // namespace xmlpool
+
+#else
+
+#include <array>
+#include <mutex>
+#include <vector>
+
+namespace xmlpool {
+namespace {
+
+constexpr std::size_t kGranule = 16;
+constexpr std::size_t kMaxSize = 512;
+constexpr std::size_t kClasses = kMaxSize / kGranule;
+constexpr std::size_t kSlabBytes = 64 * 1024;
+
+struct TFreeBlock {
+  TFreeBlock* next;
+};
+
+using TLists = std::array<TFreeBlock*, kClasses>;
+
+// The free lists of threads that have ended, whole (one entry per list),
+// and every slab (kept reachable, and never freed: blocks may be in use
+// anywhere).
+struct TShared {
+  std::mutex lock;
+  std::array<std::vector<TFreeBlock*>, kClasses> orphans;
+  std::vector<void*> slabs;
+};
+
+TShared& Shared() {
+  static TShared* shared = new TShared;
+  return *shared;
+}
+
+// The thread's free lists are plain data, usable until the thread is gone
+// (objects freed during static destruction still land here); the flusher
+// hands them to the shared orphans when the thread ends.
+thread_local constinit TLists heads{};
+
+struct TFlusher {
+  ~TFlusher() {
+    TShared& shared = Shared();
+    std::lock_guard<std::mutex> guard(shared.lock);
+    for (std::size_t c = 0; c < kClasses; ++c) {
+      if (heads[c]) shared.orphans[c].push_back(heads[c]);
+      heads[c] = nullptr;
+    }
+  }
+  void Touch() {}
+};
+thread_local TFlusher flusher;
+
+std::size_t ClassOf(std::size_t size) {
+  return (size + kGranule - 1) / kGranule - 1;
+}
+
+// Refills the thread's list of class `c`: blocks of ended threads first, else
+// a new slab.
+void Refill(std::size_t c) {
+  flusher.Touch();
+  TShared& shared = Shared();
+  const std::size_t blockSize = (c + 1) * kGranule;
+  std::lock_guard<std::mutex> guard(shared.lock);
+  if (!shared.orphans[c].empty()) {
+    heads[c] = shared.orphans[c].back();
+    shared.orphans[c].pop_back();
+    return;
+  }
+  auto* slab = static_cast<char*>(::operator new(kSlabBytes));
+  shared.slabs.push_back(slab);
+  TFreeBlock* head = nullptr;
+  for (std::size_t offset = kSlabBytes / blockSize * blockSize; offset >= blockSize;) {
+    offset -= blockSize;
+    auto* block = reinterpret_cast<TFreeBlock*>(slab + offset);
+    block->next = head;
+    head = block;
+  }
+  heads[c] = head;
+}
+
+} // namespace
+
+void* Allocate(std::size_t size) {
+  if (size > kMaxSize) return ::operator new(size);
+  const std::size_t c = ClassOf(size);
+  if (!heads[c]) Refill(c);
+  TFreeBlock* block = heads[c];
+  heads[c] = block->next;
+  return block;
+}
+
+void Free(void* pointer, std::size_t size) noexcept {
+  if (!pointer) return;
+  if (size > kMaxSize) {
+    ::operator delete(pointer);
+    return;
+  }
+  auto* block = static_cast<TFreeBlock*>(pointer);
+  const std::size_t c = ClassOf(size);
+  block->next = heads[c];
+  heads[c] = block;
+}
+
+} // namespace xmlpool
+
+#endif
