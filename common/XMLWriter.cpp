@@ -17,37 +17,20 @@ bool IsAscii(std::string_view text) {
   return true;
 }
 
-bool IsUtf8Name(const std::string& encoding) {
-  static const char kUtf8[] = "utf-8";
-  if (encoding.size() != sizeof kUtf8 - 1) return false;
-  for (size_t i = 0; i < encoding.size(); ++i) {
-    char c = encoding[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c != kUtf8[i]) return false;
-  }
-  return true;
-}
-
 } // namespace
-
-std::string BuildXmlDeclaration(const std::string& version, const std::string& encoding) {
-  std::string result = "<?xml version=\"" + (version.empty() ? std::string("1.0") : version) + "\"";
-  if (!encoding.empty()) result += " encoding=\"" + encoding + "\"";
-  result += "?>";
-  return result;
-}
 
 TXMLBuilder::TXMLBuilder(TStream* stream) : stream_(stream) {
   ZORVA_ASSERT(stream != nullptr);
 }
 
 void TXMLBuilder::WriteDocument(IXMLDocument* document, bool rawText, bool forceAnsi) {
-  Indent = document->GetFormatted();
-  Utf8Output = !forceAnsi && IsUtf8Name(document->GetEncoding());
-  LineBreak = document->GetFormatted() ? "\r\n" : "";
+  auto* own = dynamic_cast<TXMLDocument*>(document);
+  ZORVA_ASSERT(own != nullptr);
+  Indent = own->GetFormatted();
+  Utf8Output = !forceAnsi && XMLSameName(own->GetEncoding(), "utf-8");
+  LineBreak = own->GetFormatted() ? "\r\n" : "";
   RawText = rawText;
-  if (document->GetIncludeDeclaration())
-    WriteLine(BuildXmlDeclaration(document->GetVersion(), document->GetEncoding()));
+  if (own->GetIncludeDeclaration()) WriteLine(own->BuildDeclaration());
   WriteNode(document->GetDocumentElement().get());
 }
 

@@ -33,7 +33,8 @@ public:
   // Takes indentation, line breaks and UTF-8 output from the document (UTF-8
   // only when its encoding is "utf-8" in any letter case and forceAnsi is
   // off), writes the declaration when the document asks for one, then the
-  // root. An empty document writes at most the declaration.
+  // root. An empty document writes at most the declaration. The document
+  // must be one of this library's (assertion failure otherwise).
   void WriteDocument(IXMLDocument* document, bool rawText, bool forceAnsi);
   // Writes the node and its subtree; a null node writes nothing. An element
   // with children gets a start-tag line, its children and an end-tag line;
@@ -72,6 +73,3 @@ std::string DocumentToString(IXMLDocument* document, bool rawText);
 // `node` and its subtree compactly: no declaration, indentation, line breaks
 // or conversion; raw text.
 void SaveNodeToStream(IXMLNode* node, TStream* stream);
-// The declaration line the writer puts first, from the document's version
-// ("1.0" when empty) and encoding (left out when empty).
-std::string BuildXmlDeclaration(const std::string& version, const std::string& encoding);
