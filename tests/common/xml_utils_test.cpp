@@ -149,6 +149,7 @@ TEST(XmlFloatText, GeneralFormWithFifteenDigits) {
 }
 
 TEST(XmlFloatText, ReadsTheGeneralFormAndRejectsOtherText) {
+  DecimalSeparatorScope point('.');
   EXPECT_EQ(XmlTextToFloat("1.5"), 1.5L);
   EXPECT_EQ(XmlTextToFloat(" -2.5E3 "), -2500.0L);
   EXPECT_EQ(XmlTextToFloat("1.5E20"), 1.5e20L);
