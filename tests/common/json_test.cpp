@@ -92,14 +92,6 @@ TEST(Json, DocumentStreamGivesTheTenLinesAndReadsBack) {
   EXPECT_FALSE(loaded->GetDocumentElement()->GetParentNode());
 }
 
-TEST(Json, BuilderWithoutFormattingWritesTheLinesOnly) {
-  IXMLDocumentRef doc = ExampleDocument();
-  TMemoryStream stream;
-  TJSONBuilder(&stream).Build(doc.get(), false);
-  EXPECT_EQ(R"({"root":[{"v":"1"},{"item":["t"]},{"item2":[]}]})", StreamText(stream));
-  EXPECT_THROW(TJSONBuilder(nullptr), EAssertionFailed);
-}
-
 TEST(Json, TextAndAttributesWithoutChildrenLeaveACommaBeforeTheBracket) {
   IXMLNodeRef holder = NewHolder();
   IXMLNodeRef e = holder->AddChild("e");
@@ -275,6 +267,7 @@ TEST(Json, DocumentLoadReplacesTheRootOnlyAfterSuccess) {
   doc.Query<IXMLJSONFile>()->LoadJSONFromStream(&none);
   EXPECT_TRUE(doc->IsEmpty());
   EXPECT_THROW(doc.Query<IXMLJSONFile>()->LoadJSONFromStream(nullptr), EAssertionFailed);
+  EXPECT_THROW(TJSONBuilder(nullptr), EAssertionFailed);
 }
 
 TEST(Json, DocumentTextGoesThroughTheRootAndAnEmptyDocumentHasNone) {
