@@ -96,10 +96,17 @@ void XMLUtf8ToAnsiInPlace(std::string& text, size_t from) {
   size_t out = from;
   size_t i = from;
   while (i < n) {
-    while (i + 8 <= n && EightAscii(base + i)) {
-      std::memmove(base + out, base + i, 8);
-      out += 8;
-      i += 8;
+    // Until the first character that shrinks, source and target coincide.
+    if (out == i) {
+      while (i + 8 <= n && EightAscii(base + i))
+        i += 8;
+      out = i;
+    } else {
+      while (i + 8 <= n && EightAscii(base + i)) {
+        std::memmove(base + out, base + i, 8);
+        out += 8;
+        i += 8;
+      }
     }
     if (i >= n) break;
     const auto lead = static_cast<uint8_t>(base[i]);

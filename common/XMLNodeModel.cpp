@@ -206,7 +206,7 @@ TXMLNode::~TXMLNode() {
   if (outsideLinks_) {
     for (TXMLNode* node : *outsideLinks_) {
       node->parent_ = nullptr;
-      node->registeredWithParent_ = false;
+      node->outsideIndex_ = -1;
     }
     delete outsideLinks_;
   }
@@ -379,10 +379,14 @@ bool TXMLNode::IsSelfOrAncestor(const TXMLNode* node) const noexcept {
 }
 
 void TXMLNode::UnlinkParent() noexcept {
-  if (registeredWithParent_) {
+  if (outsideIndex_ >= 0) {
+    // Swap with the last entry: constant time however many nodes link here.
     auto& links = *parent_->outsideLinks_;
-    links.erase(std::find(links.begin(), links.end(), this));
-    registeredWithParent_ = false;
+    TXMLNode* last = links.back();
+    links[outsideIndex_] = last;
+    last->outsideIndex_ = outsideIndex_;
+    links.pop_back();
+    outsideIndex_ = -1;
   }
   parent_ = nullptr;
 }
@@ -395,7 +399,7 @@ void TXMLNode::LinkParent(TXMLNode* parent) {
     if (!parent->outsideLinks_) parent->outsideLinks_ = new std::vector<TXMLNode*>;
     parent->outsideLinks_->push_back(this);
     UnlinkParent();
-    registeredWithParent_ = true;
+    outsideIndex_ = static_cast<int32_t>(parent->outsideLinks_->size() - 1);
   } else {
     UnlinkParent();
   }

@@ -297,9 +297,9 @@ private:
   TXMLNodeType type_;
   TXMLOptions options_;
   // A parent link that is not backed by the parent's list (set directly with
-  // SetParentNode) is registered in the parent's `outsideLinks_`, so that the
-  // parent can clear it when it is destroyed.
-  bool registeredWithParent_ = false;
+  // SetParentNode) is registered in the parent's `outsideLinks_`, at this
+  // index, so that the parent can clear it when it is destroyed; -1 otherwise.
+  int32_t outsideIndex_ = -1;
   // Where this node stood in its parent's list when the list last numbered
   // its children; only a hint, always checked before use.
   mutable int32_t indexHint_ = -1;

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -503,6 +504,27 @@ TEST(XmlNodeTree, DetachedNodesNeverReachAFreedParent) {
     EXPECT_FALSE(node->PreviousSibling());
     EXPECT_EQ(0, node->GetLevel());
   }
+}
+
+TEST(XmlNodeTree, ManyDirectParentLinksComeAndGoInLinearTime) {
+  constexpr int kCount = 200000;
+  IXMLNodeRef parent = NewElement("p");
+  std::vector<IXMLNodeRef> nodes;
+  for (int i = 0; i < kCount; ++i) {
+    nodes.push_back(NewElement("n"));
+    nodes.back()->SetParentNode(parent);
+  }
+  // Half of them go away in the order they came, a quarter move elsewhere.
+  for (int i = 0; i < kCount / 2; ++i)
+    nodes[i].Reset();
+  IXMLNodeRef other = NewElement("o");
+  for (int i = kCount / 2; i < kCount * 3 / 4; ++i)
+    nodes[i]->SetParentNode(other);
+  EXPECT_EQ(parent, nodes[kCount - 1]->GetParentNode());
+  parent.Reset();
+  EXPECT_FALSE(nodes[kCount - 1]->GetParentNode());
+  EXPECT_FALSE(nodes[kCount * 3 / 4]->GetParentNode());
+  EXPECT_EQ(other, nodes[kCount / 2]->GetParentNode());
 }
 
 TEST(XmlNodeTree, ClearDetachesEveryChild) {
