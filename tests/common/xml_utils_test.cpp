@@ -162,7 +162,7 @@ TEST(XmlFloatText, ReadsTheGeneralFormAndRejectsOtherText) {
   EXPECT_EQ(XmlTextToFloat("1E-99999"), 0.0L);
 }
 
-TEST(XmlFloatText, RoundTripsAtFifteenDigitsAndSpecialValues) {
+TEST(XmlFloatText, RoundTripsAtFifteenDigitsAndNonFiniteValues) {
   std::mt19937_64 random(11);
   std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
   std::uniform_int_distribution<int> exponent(-30, 30);
