@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/UpdateForm.h"
 #include "app/UpdateWindow.h"
+#include "common/ZorvaXMLUtils.h"
 #include "platform/CodePage.h"
 
 #include <cstdio>
@@ -12,6 +13,8 @@
 
 int main(int argc, char** argv) {
   try {
+    // Number texts in XML follow the user's locale, read once for the run.
+    CaptureXmlDecimalSeparator();
     TUpdateForm form(CommandLineToAnsi(argc, argv));
     std::optional<std::string> startupError;
     try {
