@@ -92,26 +92,30 @@ void TBlockMemoryStream::SetSize(int32_t newSize) {
   if (newSize < oldPosition) Seek(0, 2);
 }
 
+template <typename Copy> void TBlockMemoryStream::ForEachBlockPiece(int32_t count, Copy copy) {
+  int32_t done = 0;
+  while (done < count) {
+    const int32_t length = std::min(count - done, blockSize_ - blockOffset_);
+    copy(blocks_[static_cast<size_t>(currentBlock_)].get() + blockOffset_, done, length);
+    done += length;
+    if (blockOffset_ + length == blockSize_) {
+      ++currentBlock_;
+      blockOffset_ = 0;
+    } else {
+      blockOffset_ += length;
+    }
+  }
+}
+
 int32_t TBlockMemoryStream::Read(void* buffer, int32_t count) {
   if (position_ < 0 || count < 0) return 0;
   const int32_t available = size_ - position_;
   if (available <= 0) return 0;
   const int32_t n = std::min(count, available);
   char* out = static_cast<char*>(buffer);
-  int32_t left = n;
-  while (left > 0) {
-    const int32_t chunk = std::min(left, blockSize_ - blockOffset_);
-    std::memcpy(out, blocks_[static_cast<size_t>(currentBlock_)].get() + blockOffset_,
-                static_cast<size_t>(chunk));
-    out += chunk;
-    left -= chunk;
-    if (blockOffset_ + chunk == blockSize_) {
-      ++currentBlock_;
-      blockOffset_ = 0;
-    } else {
-      blockOffset_ += chunk;
-    }
-  }
+  ForEachBlockPiece(n, [out](char* block, int32_t done, int32_t length) {
+    std::memcpy(out + done, block, static_cast<size_t>(length));
+  });
   position_ += n;
   return n;
 }
@@ -125,20 +129,9 @@ int32_t TBlockMemoryStream::Write(const void* buffer, int32_t count) {
     size_ = static_cast<int32_t>(end);
   }
   const char* in = static_cast<const char*>(buffer);
-  int32_t left = count;
-  while (left > 0) {
-    const int32_t chunk = std::min(left, blockSize_ - blockOffset_);
-    std::memcpy(blocks_[static_cast<size_t>(currentBlock_)].get() + blockOffset_, in,
-                static_cast<size_t>(chunk));
-    in += chunk;
-    left -= chunk;
-    if (blockOffset_ + chunk == blockSize_) {
-      ++currentBlock_;
-      blockOffset_ = 0;
-    } else {
-      blockOffset_ += chunk;
-    }
-  }
+  ForEachBlockPiece(count, [in](char* block, int32_t done, int32_t length) {
+    std::memcpy(block, in + done, static_cast<size_t>(length));
+  });
   position_ = static_cast<int32_t>(end);
   return count;
 }

@@ -36,6 +36,9 @@ public:
 private:
   void SetPositionFields(int32_t position);
   void Resize(int32_t newSize);
+  // Walks `count` bytes from the current block and offset, handing each piece
+  // that lies in one block to `copy(blockBytes, done, length)`.
+  template <typename Copy> void ForEachBlockPiece(int32_t count, Copy copy);
 
   std::vector<std::unique_ptr<char[]>> blocks_;
   int32_t size_ = 0;
