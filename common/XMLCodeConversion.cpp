@@ -2,6 +2,7 @@
 
 #include "platform/CodePage.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -27,35 +28,19 @@ bool IsSurrogate(uint32_t cp) {
 }
 
 // The GBK form of every character of the basic plane: one byte (below 0x100)
-// or two (lead byte high). Built by converting all of them at once, one per
-// line: no GBK byte is a line feed, so the lines split the result again.
+// or two (lead byte high). Built by converting the characters one per line:
+// no GBK byte is a line feed, so the lines split the result again. The
+// conversion goes in chunks because the platform's cost for each character
+// without a GBK form grows with the text still ahead of it; in one piece the
+// table took seconds to build.
 class TGbkTable {
 public:
   TGbkTable() {
-    std::string all;
-    all.reserve((kPlaneEnd - kFirstNonAscii) * 4);
-    for (uint32_t cp = kFirstNonAscii; cp < kPlaneEnd; ++cp) {
-      if (IsSurrogate(cp)) continue;
-      AppendUtf8(all, cp);
-      all += '\n';
-    }
-    const std::string gbk = platform::Utf8ToAnsi(all);
-    size_t pos = 0;
-    for (uint32_t cp = kFirstNonAscii; cp < kPlaneEnd; ++cp) {
-      if (IsSurrogate(cp)) continue;
-      const size_t end = gbk.find('\n', pos);
-      if (end == std::string::npos) return;
-      const size_t length = end - pos;
-      if (length == 1)
-        table_[cp] = static_cast<uint8_t>(gbk[pos]);
-      else if (length == 2)
-        table_[cp] = static_cast<uint16_t>(static_cast<uint8_t>(gbk[pos]) << 8 |
-                                           static_cast<uint8_t>(gbk[pos + 1]));
-      else
-        return;
-      pos = end + 1;
-    }
-    complete_ = pos == gbk.size();
+    constexpr uint32_t kChunk = 256;
+    std::string chunk;
+    for (uint32_t first = kFirstNonAscii; first < kPlaneEnd; first += kChunk)
+      if (!ConvertChunk(first, std::min(first + kChunk, kPlaneEnd), chunk)) return;
+    complete_ = true;
   }
 
   // False when the platform conversion did not give one form per character;
@@ -64,6 +49,35 @@ public:
   uint16_t Form(uint32_t cp) const { return table_[cp]; }
 
 private:
+  // Fills the forms of the characters first..end-1; false when the platform
+  // did not give exactly one form per character.
+  bool ConvertChunk(uint32_t first, uint32_t end, std::string& chunk) {
+    chunk.clear();
+    for (uint32_t cp = first; cp < end; ++cp) {
+      if (IsSurrogate(cp)) continue;
+      AppendUtf8(chunk, cp);
+      chunk += '\n';
+    }
+    if (chunk.empty()) return true;
+    const std::string gbk = platform::Utf8ToAnsi(chunk);
+    size_t pos = 0;
+    for (uint32_t cp = first; cp < end; ++cp) {
+      if (IsSurrogate(cp)) continue;
+      const size_t lineEnd = gbk.find('\n', pos);
+      if (lineEnd == std::string::npos) return false;
+      const size_t length = lineEnd - pos;
+      if (length == 1)
+        table_[cp] = static_cast<uint8_t>(gbk[pos]);
+      else if (length == 2)
+        table_[cp] = static_cast<uint16_t>(static_cast<uint8_t>(gbk[pos]) << 8 |
+                                           static_cast<uint8_t>(gbk[pos + 1]));
+      else
+        return false;
+      pos = lineEnd + 1;
+    }
+    return pos == gbk.size();
+  }
+
   std::array<uint16_t, kPlaneEnd> table_{};
   bool complete_ = false;
 };
