@@ -67,8 +67,9 @@ struct TFlusher {
 };
 thread_local TFlusher flusher;
 
+// Size 0 shares the class of the smallest blocks.
 std::size_t ClassOf(std::size_t size) {
-  return (size + kGranule - 1) / kGranule - 1;
+  return size == 0 ? 0 : (size - 1) / kGranule;
 }
 
 // Refills the thread's list of class `c`: blocks of ended threads first, else

@@ -32,7 +32,7 @@ template <class T> int32_t TXMLList<T>::Add(T* item) {
 }
 
 template <class T> void TXMLList<T>::Clear() noexcept {
-  std::vector<T*> items;
+  TXMLVector<T*> items;
   items.swap(items_);
   for (T* item : items)
     item->Release();
@@ -99,8 +99,7 @@ bool TXMLNodeAttributes::QueryInterface(const TGUID& iid, void** obj) noexcept {
   return false;
 }
 
-int32_t TXMLNodeAttributes::Find(std::string_view name) const noexcept {
-  const uint32_t hash = XMLNameHash(name);
+int32_t TXMLNodeAttributes::Find(std::string_view name, uint32_t hash) const noexcept {
   const auto& items = items_.Items();
   for (size_t i = 0; i < items.size(); ++i)
     if (items[i]->Hash() == hash && XMLSameName(items[i]->Name(), name))
@@ -109,9 +108,10 @@ int32_t TXMLNodeAttributes::Find(std::string_view name) const noexcept {
 }
 
 TXMLNodeAttribute& TXMLNodeAttributes::FindOrAdd(std::string_view name) {
-  const int32_t index = Find(name);
+  const uint32_t hash = XMLNameHash(name);
+  const int32_t index = Find(name, hash);
   if (index != -1) return *items_.Items()[index];
-  auto* attribute = new TXMLNodeAttribute(name, options_);
+  auto* attribute = new TXMLNodeAttribute(name, hash, options_);
   items_.Add(attribute);
   return *attribute;
 }

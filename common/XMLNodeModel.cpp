@@ -77,9 +77,6 @@ const std::string& XMLNodeTypeName(TXMLNodeType type) {
 
 // --- Attributes ---------------------------------------------------------------
 
-TXMLNodeAttribute::TXMLNodeAttribute(std::string_view name, TXMLOptions options)
-    : name_(name), hash_(XMLNameHash(name)), options_(options) {}
-
 bool TXMLNodeAttribute::QueryInterface(const TGUID& iid, void** obj) noexcept {
   if (iid == IXMLNodeAttribute::IID || iid == IXMLInterface::IID) {
     *obj = static_cast<IXMLNodeAttribute*>(this);
@@ -139,7 +136,9 @@ void TXMLNodeAttribute::SetAsString(const std::string& value) {
   value_ = EscapeXmlText(value, (options_ & xoEncodeLineBreaks) != 0);
 }
 void TXMLNodeAttribute::SetAsBinary(const TXMLBinary& value) {
-  BytesToBase64Text(value, value_);
+  std::string text;
+  BytesToBase64Text(value, text);
+  value_.assign(text);
 }
 
 namespace {
@@ -314,7 +313,9 @@ void TXMLNode::SetAsString(const std::string& value) {
   text_ = EscapeXmlText(value, (options_ & xoEncodeLineBreaks) != 0);
 }
 void TXMLNode::SetAsBinary(const TXMLBinary& value) {
-  BytesToBase64Text(value, text_);
+  std::string text;
+  BytesToBase64Text(value, text);
+  text_.assign(text);
 }
 
 int32_t TXMLNode::GetLevel() {

@@ -21,6 +21,11 @@
 
 class TStream;
 
+// The strings and arrays held by nodes and attributes take their memory from
+// the block pool, as the nodes themselves do.
+using TXMLString = std::basic_string<char, std::char_traits<char>, xmlpool::TAllocator<char>>;
+template <class T> using TXMLVector = std::vector<T, xmlpool::TAllocator<T>>;
+
 // The base of every reference-counted class of the library. The count starts
 // at 0; the object destroys itself when a release brings it back to 0.
 class TXMLIntfObject {
@@ -72,11 +77,11 @@ public:
 
   // Takes the entry out without releasing it: the caller receives the count.
   T* Extract(int32_t index);
-  const std::vector<T*>& Items() const noexcept { return items_; }
+  const TXMLVector<T*>& Items() const noexcept { return items_; }
 
 private:
   void CheckIndex(int32_t index, int32_t limit) const;
-  std::vector<T*> items_;
+  TXMLVector<T*> items_;
 };
 
 class TXMLNode;
@@ -84,7 +89,11 @@ class TXMLNode;
 class TXMLNodeAttribute final : public TXMLIntfObject, public IXMLNodeAttribute {
 public:
   // The name is stored as given and hashed; the value starts empty.
-  TXMLNodeAttribute(std::string_view name, TXMLOptions options);
+  TXMLNodeAttribute(std::string_view name, TXMLOptions options)
+      : TXMLNodeAttribute(name, XMLNameHash(name), options) {}
+  // The same with the name's hash already known.
+  TXMLNodeAttribute(std::string_view name, uint32_t hash, TXMLOptions options)
+      : name_(name), hash_(hash), options_(options) {}
   ZORVA_XML_POOLED
 
   bool QueryInterface(const TGUID& iid, void** obj) noexcept override;
@@ -97,8 +106,8 @@ public:
   std::string GetAsString() override;
   bool GetAsBinary(TXMLBinary& value) override;
   uint32_t GetNameHash() override { return hash_; }
-  std::string GetName() override { return name_; }
-  std::string GetValue() override { return value_; }
+  std::string GetName() override { return std::string(Name()); }
+  std::string GetValue() override { return std::string(Value()); }
   std::string GetXML() override;
   void SetAsBoolean(bool value) override;
   void SetAsFloat(long double value) override;
@@ -106,20 +115,20 @@ public:
   void SetAsString(const std::string& value) override;
   void SetAsBinary(const TXMLBinary& value) override;
   void SetName(const std::string& name) override;
-  void SetValue(const std::string& value) override { value_ = value; }
+  void SetValue(const std::string& value) override { value_.assign(value); }
   void SetXML(const std::string& xml) override;
   int64_t GetAsInt64() override;
   void SetAsInt64(int64_t value) override;
 
-  const std::string& Name() const noexcept { return name_; }
-  const std::string& Value() const noexcept { return value_; }
+  std::string_view Name() const noexcept { return name_; }
+  std::string_view Value() const noexcept { return value_; }
   uint32_t Hash() const noexcept { return hash_; }
   void AssignValue(std::string_view value) { value_.assign(value); }
   void AppendXML(std::string& out) const;
 
 private:
-  std::string name_;
-  std::string value_;
+  TXMLString name_;
+  TXMLString value_;
   uint32_t hash_;
   TXMLOptions options_;
 };
@@ -145,7 +154,8 @@ public:
   std::string GetXML() override;
   void SetXML(const std::string& xml) override { ParseAttributeText(xml); }
 
-  int32_t Find(std::string_view name) const noexcept;
+  int32_t Find(std::string_view name) const noexcept { return Find(name, XMLNameHash(name)); }
+  int32_t Find(std::string_view name, uint32_t hash) const noexcept;
   TXMLNodeAttribute& FindOrAdd(std::string_view name);
   // An empty name is ignored; otherwise the attribute is found or created and
   // its raw value replaced.
@@ -157,7 +167,7 @@ public:
   // they are).
   void CopyFrom(const TXMLNodeAttributes& source);
   void AppendXML(std::string& out) const;
-  const std::vector<TXMLNodeAttribute*>& Items() const noexcept { return items_.Items(); }
+  const TXMLVector<TXMLNodeAttribute*>& Items() const noexcept { return items_.Items(); }
 
 private:
   TXMLIntfObject& controller_;
@@ -198,7 +208,7 @@ public:
   int32_t IndexOfNode(const TXMLNode* node) const;
   int32_t Count() const noexcept { return items_.GetCount(); }
   TXMLNode* At(int32_t index) const noexcept { return items_.Items()[index]; }
-  const std::vector<TXMLNode*>& Items() const noexcept { return items_.Items(); }
+  const TXMLVector<TXMLNode*>& Items() const noexcept { return items_.Items(); }
 
 private:
   void Renumber() const;
@@ -237,20 +247,20 @@ public:
   IXMLNodeListRef GetChildNodes() override { return &children_; }
   bool HasChildNodes() override { return children_.Count() != 0; }
   int32_t GetLevel() override;
-  std::string GetNodeName() override { return name_; }
+  std::string GetNodeName() override { return std::string(Name()); }
   TXMLNodeType GetNodeType() override { return type_; }
   IXMLNodeRef GetParentNode() override { return parent_; }
-  std::string GetText() override { return text_; }
+  std::string GetText() override { return std::string(Text()); }
   std::string GetXML() override;
   void SetAsBoolean(bool value) override;
   void SetAsFloat(long double value) override;
   void SetAsInteger(int32_t value) override;
   void SetAsString(const std::string& value) override;
   void SetAsBinary(const TXMLBinary& value) override;
-  void SetNodeName(const std::string& name) override { name_ = name; }
+  void SetNodeName(const std::string& name) override { name_.assign(name); }
   void SetNodeType(TXMLNodeType type) override;
   void SetParentNode(const IXMLNodeRef& parent) override;
-  void SetText(const std::string& text) override { text_ = text; }
+  void SetText(const std::string& text) override { text_.assign(text); }
   void SetXML(const std::string& xml) override { SetStartTag(xml); }
   void LoadFromStream(TStream* stream) override;
   void SaveToStream(TStream* stream) override;
@@ -263,8 +273,8 @@ public:
   // The node behind an interface of this library; null for any other object.
   static TXMLNode* FromIntf(IXMLNode* node) noexcept;
 
-  const std::string& Name() const noexcept { return name_; }
-  const std::string& Text() const noexcept { return text_; }
+  std::string_view Name() const noexcept { return name_; }
+  std::string_view Text() const noexcept { return text_; }
   TXMLNodeType Type() const noexcept { return type_; }
   TXMLOptions Options() const noexcept { return options_; }
   TXMLNode* Parent() const noexcept { return parent_; }
@@ -305,8 +315,8 @@ private:
   mutable int32_t indexHint_ = -1;
   TXMLNodeAttributes attributes_;
   TXMLNodeList children_;
-  std::string name_;
-  std::string text_;
+  TXMLString name_;
+  TXMLString text_;
   std::vector<TXMLNode*>* outsideLinks_ = nullptr;
 };
 
