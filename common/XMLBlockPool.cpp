@@ -54,11 +54,32 @@ TShared& Shared() {
 // hands them to the shared orphans when the thread ends.
 thread_local constinit TLists heads{};
 
+// The untouched rest of the newest slab of each class. Blocks are cut from it
+// as they are needed rather than threaded into a free list up front: that
+// would write to the whole slab once more, long before its blocks are used.
+struct TFresh {
+  char* next = nullptr;
+  char* end = nullptr;
+};
+thread_local constinit std::array<TFresh, kClasses> fresh{};
+
+std::size_t BlockSizeOf(std::size_t c) {
+  return (c + 1) * kGranule;
+}
+
 struct TFlusher {
   ~TFlusher() {
     TShared& shared = Shared();
     std::lock_guard<std::mutex> guard(shared.lock);
     for (std::size_t c = 0; c < kClasses; ++c) {
+      // The uncut rest of the slab joins the free list, so it is not lost.
+      const std::size_t blockSize = BlockSizeOf(c);
+      for (char* p = fresh[c].next; p && p + blockSize <= fresh[c].end; p += blockSize) {
+        auto* block = reinterpret_cast<TFreeBlock*>(p);
+        block->next = heads[c];
+        heads[c] = block;
+      }
+      fresh[c] = TFresh{};
       if (heads[c]) shared.orphans[c].push_back(heads[c]);
       heads[c] = nullptr;
     }
@@ -72,28 +93,31 @@ std::size_t ClassOf(std::size_t size) {
   return size == 0 ? 0 : (size - 1) / kGranule;
 }
 
-// Refills the thread's list of class `c`: blocks of ended threads first, else
-// a new slab.
-void Refill(std::size_t c) {
+// A block of class `c` when its free list is empty: one of the list of an
+// ended thread (then taken over whole), else cut from the newest slab, else
+// from a new one.
+void* AllocateSlow(std::size_t c) {
   flusher.Touch();
+  const std::size_t blockSize = BlockSizeOf(c);
+  TFresh& rest = fresh[c];
+  if (rest.next && rest.next + blockSize <= rest.end) {
+    void* block = rest.next;
+    rest.next += blockSize;
+    return block;
+  }
   TShared& shared = Shared();
-  const std::size_t blockSize = (c + 1) * kGranule;
   std::lock_guard<std::mutex> guard(shared.lock);
   if (!shared.orphans[c].empty()) {
-    heads[c] = shared.orphans[c].back();
+    TFreeBlock* block = shared.orphans[c].back();
     shared.orphans[c].pop_back();
-    return;
+    heads[c] = block->next;
+    return block;
   }
   auto* slab = static_cast<char*>(::operator new(kSlabBytes));
   shared.slabs.push_back(slab);
-  TFreeBlock* head = nullptr;
-  for (std::size_t offset = kSlabBytes / blockSize * blockSize; offset >= blockSize;) {
-    offset -= blockSize;
-    auto* block = reinterpret_cast<TFreeBlock*>(slab + offset);
-    block->next = head;
-    head = block;
-  }
-  heads[c] = head;
+  rest.next = slab + blockSize;
+  rest.end = slab + kSlabBytes / blockSize * blockSize;
+  return slab;
 }
 
 } // namespace
@@ -101,8 +125,8 @@ void Refill(std::size_t c) {
 void* Allocate(std::size_t size) {
   if (size > kMaxSize) return ::operator new(size);
   const std::size_t c = ClassOf(size);
-  if (!heads[c]) Refill(c);
   TFreeBlock* block = heads[c];
+  if (!block) return AllocateSlow(c);
   heads[c] = block->next;
   return block;
 }

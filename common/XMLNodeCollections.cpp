@@ -31,6 +31,18 @@ template <class T> int32_t TXMLList<T>::Add(T* item) {
   return GetCount() - 1;
 }
 
+template <class T> void TXMLList<T>::AddOwned(T* item) {
+  struct TGuard {
+    T* item;
+    ~TGuard() {
+      if (item) item->Release();
+    }
+  } guard{item};
+  if (items_.capacity() == 0) items_.reserve(kFirstCapacity);
+  items_.push_back(item);
+  guard.item = nullptr;
+}
+
 template <class T> void TXMLList<T>::Clear() noexcept {
   TXMLVector<T*> items;
   items.swap(items_);
@@ -112,7 +124,8 @@ TXMLNodeAttribute& TXMLNodeAttributes::FindOrAdd(std::string_view name) {
   const int32_t index = Find(name, hash);
   if (index != -1) return *items_.Items()[index];
   auto* attribute = new TXMLNodeAttribute(name, hash, options_);
-  items_.Add(attribute);
+  attribute->TakeFirstRef();
+  items_.AddOwned(attribute);
   return *attribute;
 }
 
@@ -237,8 +250,7 @@ void TXMLNodeAttributes::ParseAttributeText(std::string_view text) {
 // --- Child lists ----------------------------------------------------------------
 
 TXMLNodeList::~TXMLNodeList() {
-  for (TXMLNode* node : items_.Items())
-    Detached(node);
+  items_.ClearEach([this](TXMLNode* node) { Detached(node); });
 }
 
 bool TXMLNodeList::QueryInterface(const TGUID& iid, void** obj) noexcept {
@@ -276,6 +288,12 @@ TXMLNode* OwnNode(const IXMLNodeRef& node) {
 
 void TXMLNodeList::Append(TXMLNode* node) {
   items_.Add(node);
+  node->indexHint_ = items_.GetCount() - 1;
+  node->AttachTo(&owner_);
+}
+
+void TXMLNodeList::AppendOwned(TXMLNode* node) {
+  items_.AddOwned(node);
   node->indexHint_ = items_.GetCount() - 1;
   node->AttachTo(&owner_);
 }

@@ -27,8 +27,15 @@ thread_local TDestroyQueue destroyQueue;
 } // namespace
 
 int32_t TXMLIntfObject::IntfRelease() noexcept {
-  const int32_t count = refCount_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-  if (count != 0) return count;
+  // A count of 1 is the caller's own: no other thread holds a reference that
+  // could change it, so the last release needs no locked decrement. Most
+  // objects of a tree die this way, held by their parent's list alone.
+  if (refCount_.load(std::memory_order_acquire) == 1) {
+    refCount_.store(0, std::memory_order_relaxed);
+  } else {
+    const int32_t count = refCount_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (count != 0) return count;
+  }
   TDestroyQueue& queue = destroyQueue;
   if (queue.active) {
     queue.pending.push_back(this);

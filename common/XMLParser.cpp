@@ -44,6 +44,9 @@ private:
   void CloseElement();
   void OpenElement(std::string_view tag);
   void AddContentNode(std::string_view content, TXMLNodeType type);
+  // A new node, counted once by the reference returned.
+  TIntfRef<TXMLNode> NewNode(TXMLNodeType type) const;
+  void Attach(TIntfRef<TXMLNode>&& node);
   void ProcessDeclaration(std::string_view markup);
 
   IXMLNodeRef root_;
@@ -141,26 +144,33 @@ void TXMLParser::OpenElement(std::string_view tag) {
     current_ = root;
     return;
   }
-  IXMLNodeRef ref(new TXMLNode(TXMLNodeType::ntElement, options_));
-  auto* node = static_cast<TXMLNode*>(ref.get());
+  TIntfRef<TXMLNode> ref = NewNode(TXMLNodeType::ntElement);
+  TXMLNode* node = ref.get();
   node->SetStartTag(tag);
-  if (current_)
-    current_->Children().Append(node);
-  else
-    root_ = std::move(ref);
+  Attach(std::move(ref));
   current_ = node;
 }
 
 void TXMLParser::AddContentNode(std::string_view content, TXMLNodeType type) {
   if (!current_ && root_) RaiseParseError(xmltext::kIllegalContent);
-  IXMLNodeRef ref(new TXMLNode(type, options_));
-  auto* node = static_cast<TXMLNode*>(ref.get());
-  node->AssignName(XMLNodeTypeName(type));
-  node->AssignText(content);
+  TIntfRef<TXMLNode> ref = NewNode(type);
+  ref->AssignName(XMLNodeTypeName(type));
+  ref->AssignText(content);
+  Attach(std::move(ref));
+}
+
+TIntfRef<TXMLNode> TXMLParser::NewNode(TXMLNodeType type) const {
+  auto* node = new TXMLNode(type, options_);
+  node->TakeFirstRef();
+  return TIntfRef<TXMLNode>::Adopt(node);
+}
+
+// The node goes below the current element, or becomes the root.
+void TXMLParser::Attach(TIntfRef<TXMLNode>&& node) {
   if (current_)
-    current_->Children().Append(node);
+    current_->Children().AppendOwned(node.Detach());
   else
-    root_ = std::move(ref);
+    root_ = std::move(node);
 }
 
 // <?xml version="1.0" encoding="utf-8"?> is read as the start tag

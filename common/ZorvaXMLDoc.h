@@ -35,6 +35,11 @@ public:
 
   int32_t IntfAddRef() noexcept { return refCount_.fetch_add(1, std::memory_order_relaxed) + 1; }
   int32_t IntfRelease() noexcept;
+  // Gives a new object, which no other code can reach yet, its first count
+  // without an atomic operation; the caller owns that count. The parser
+  // makes millions of objects, and a locked increment costs more than the
+  // rest of making a small one.
+  void TakeFirstRef() noexcept { refCount_.store(1, std::memory_order_relaxed); }
 
 protected:
   TXMLIntfObject() noexcept = default;
@@ -64,7 +69,20 @@ public:
   ~TXMLList() { Clear(); }
 
   int32_t Add(T* item);
+  // Appends an item whose count the caller holds (see TakeFirstRef) and hands
+  // that count to the list; on failure the item is released.
+  void AddOwned(T* item);
   void Clear() noexcept;
+  // As Clear, calling `before(item)` for each item just before releasing it,
+  // so that each item is visited once.
+  template <class F> void ClearEach(F&& before) noexcept {
+    TXMLVector<T*> items;
+    items.swap(items_);
+    for (T* item : items) {
+      before(item);
+      item->Release();
+    }
+  }
   // An index outside 0..Count-1 does nothing.
   void Delete(int32_t index) noexcept;
   void Exchange(int32_t index1, int32_t index2);
@@ -203,6 +221,8 @@ public:
 
   // Appends a node of this library and makes the owner its parent.
   void Append(TXMLNode* node);
+  // The same for a node whose count the caller holds and hands over.
+  void AppendOwned(TXMLNode* node);
   // Index of that very node, -1 when absent. Constant time while the list is
   // unchanged since it last numbered its children.
   int32_t IndexOfNode(const TXMLNode* node) const;
