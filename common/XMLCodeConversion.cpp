@@ -129,6 +129,23 @@ void XMLUtf8ToAnsiInPlace(std::string& text, size_t from) {
       ++i;
       continue;
     }
+    // Chinese text is runs of three-byte characters: they take a short way.
+    // Anything unusual (a bad sequence included) leaves the run and is judged
+    // by the full decoding below.
+    const size_t runStart = i;
+    while (i + 3 <= n) {
+      const auto b0 = static_cast<uint8_t>(base[i]);
+      const auto b1 = static_cast<uint8_t>(base[i + 1]);
+      const auto b2 = static_cast<uint8_t>(base[i + 2]);
+      if ((b0 & 0xF0) != 0xE0 || (b1 & 0xC0) != 0x80 || (b2 & 0xC0) != 0x80) break;
+      const uint32_t cp = (b0 & 0x0Fu) << 12 | (b1 & 0x3Fu) << 6 | (b2 & 0x3Fu);
+      if (cp < 0x800 || IsSurrogate(cp)) break;
+      const uint16_t form = table.Form(cp);
+      if (form > 0xFF) base[out++] = static_cast<char>(form >> 8);
+      base[out++] = static_cast<char>(form & 0xFF);
+      i += 3;
+    }
+    if (i != runStart) continue;
     size_t length;
     uint32_t cp;
     if (lead >= 0xC2 && lead <= 0xDF)

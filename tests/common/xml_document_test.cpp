@@ -218,6 +218,16 @@ TEST(XmlDocument, FastConversionMatchesThePlatformConversion) {
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(expected, XMLUtf8ToAnsi(all));
 
+  // The three-byte characters again, back to back.
+  std::string run;
+  for (uint32_t cp = 0x800; cp < 0x10000; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+    run += static_cast<char>(0xE0 | (cp >> 12));
+    run += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    run += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  EXPECT_EQ(platform::Utf8ToAnsi(run), XMLUtf8ToAnsi(run));
+
   const std::string samples[] = {
       "",
       "plain ascii text that is longer than eight bytes",
@@ -231,6 +241,12 @@ TEST(XmlDocument, FastConversionMatchesThePlatformConversion) {
       "\xE4\xB8", // cut short
       "\xE4\xB8\xAD"
       "abcdefghijk\xE6\x96\x87",
+      // Faults right after a run of three-byte characters.
+      "\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8",
+      "\xE4\xB8\xAD\xED\xA0\x80",
+      "\xE4\xB8\xAD\xE0\x80\x80",
+      "\xE4\xB8\xAD\xE6\x96\xC3\xA9",
+      "\xE4\xB8\xAD\xC3\xA9\xF0\x9F\x98\x80\xE6\x96\x87",
   };
   for (const std::string& sample : samples)
     EXPECT_EQ(platform::Utf8ToAnsi(sample), XMLUtf8ToAnsi(sample)) << sample;
