@@ -46,6 +46,7 @@ int32_t TXMLIntfObject::IntfRelease() noexcept {
   while (!queue.pending.empty()) {
     TXMLIntfObject* next = queue.pending.back();
     queue.pending.pop_back();
+    if (!queue.pending.empty()) __builtin_prefetch(queue.pending.back(), 1);
     delete next;
   }
   queue.active = false;

@@ -78,9 +78,11 @@ public:
   template <class F> void ClearEach(F&& before) noexcept {
     TXMLVector<T*> items;
     items.swap(items_);
-    for (T* item : items) {
-      before(item);
-      item->Release();
+    for (size_t i = 0; i < items.size(); ++i) {
+      // Children of a big tree lie far apart in memory.
+      if (i + 2 < items.size()) __builtin_prefetch(items[i + 2], 1);
+      before(items[i]);
+      items[i]->Release();
     }
   }
   // An index outside 0..Count-1 does nothing.
