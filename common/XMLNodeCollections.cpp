@@ -12,6 +12,7 @@
 #include "common/ZorvaXMLDoc.h"
 #include "platform/Assert.h"
 
+#include <cstring>
 #include <unordered_map>
 
 // --- The counted list -----------------------------------------------------------
@@ -213,6 +214,15 @@ constexpr size_t kLinearLookupLimit = 32;
 // the start of another attribute and rejected.
 void TXMLNodeAttributes::ParseAttributeText(std::string_view text) {
   Clear();
+  // Each attribute has its '=': room for that many, up to a bound, spares
+  // most tags both a second allocation and unused room.
+  size_t equalSigns = 0;
+  for (const char *p = text.data(), *end = p + text.size();
+       (p = static_cast<const char*>(std::memchr(p, '=', end - p))) != nullptr &&
+       equalSigns < kLinearLookupLimit;
+       ++p)
+    ++equalSigns;
+  items_.Reserve(equalSigns);
   std::unordered_multimap<uint32_t, TXMLNodeAttribute*> byHash;
   size_t from = 0;
   while (from + 1 < text.size()) {

@@ -97,6 +97,8 @@ public:
 
   // Takes the entry out without releasing it: the caller receives the count.
   T* Extract(int32_t index);
+  // Room for `count` entries in all, when the caller knows how many come.
+  void Reserve(size_t count) { items_.reserve(count); }
   const TXMLVector<T*>& Items() const noexcept { return items_; }
 
 private:
