@@ -45,7 +45,7 @@ template <class T> void TXMLList<T>::AddOwned(T* item) {
 }
 
 template <class T> void TXMLList<T>::Clear() noexcept {
-  TXMLVector<T*> items;
+  TXMLPointerArray<T> items;
   items.swap(items_);
   for (T* item : items)
     item->Release();
@@ -54,7 +54,7 @@ template <class T> void TXMLList<T>::Clear() noexcept {
 template <class T> void TXMLList<T>::Delete(int32_t index) noexcept {
   if (index < 0 || index >= GetCount()) return;
   T* item = items_[index];
-  items_.erase(items_.begin() + index);
+  items_.erase(index);
   item->Release();
 }
 
@@ -77,7 +77,7 @@ template <class T> int32_t TXMLList<T>::IndexOf(const T* item) const noexcept {
 
 template <class T> void TXMLList<T>::Insert(int32_t index, T* item) {
   CheckIndex(index, GetCount());
-  items_.insert(items_.begin() + index, item);
+  items_.insert(index, item);
   item->AddRef();
 }
 
@@ -86,14 +86,14 @@ template <class T> void TXMLList<T>::Move(int32_t fromIndex, int32_t toIndex) {
   CheckIndex(toIndex, GetCount() - 1);
   if (fromIndex == toIndex) return;
   T* item = items_[fromIndex];
-  items_.erase(items_.begin() + fromIndex);
-  items_.insert(items_.begin() + toIndex, item);
+  items_.erase(fromIndex);
+  items_.insert(toIndex, item);
 }
 
 template <class T> T* TXMLList<T>::Extract(int32_t index) {
   CheckIndex(index, GetCount() - 1);
   T* item = items_[index];
-  items_.erase(items_.begin() + index);
+  items_.erase(index);
   return item;
 }
 
@@ -112,6 +112,16 @@ bool TXMLNodeAttributes::QueryInterface(const TGUID& iid, void** obj) noexcept {
   return false;
 }
 
+int32_t TXMLNodeAttributes::AddRef() noexcept {
+  return owner_.IntfAddRef();
+}
+int32_t TXMLNodeAttributes::Release() noexcept {
+  return owner_.IntfRelease();
+}
+TXMLOptions TXMLNodeAttributes::Options() const noexcept {
+  return owner_.Options();
+}
+
 int32_t TXMLNodeAttributes::Find(std::string_view name, uint32_t hash) const noexcept {
   const auto& items = items_.Items();
   for (size_t i = 0; i < items.size(); ++i)
@@ -124,7 +134,7 @@ TXMLNodeAttribute& TXMLNodeAttributes::FindOrAdd(std::string_view name) {
   const uint32_t hash = XMLNameHash(name);
   const int32_t index = Find(name, hash);
   if (index != -1) return *items_.Items()[index];
-  auto* attribute = new TXMLNodeAttribute(name, hash, options_);
+  auto* attribute = new TXMLNodeAttribute(name, hash, Options());
   attribute->TakeFirstRef();
   items_.AddOwned(attribute);
   return *attribute;
@@ -160,7 +170,7 @@ void TXMLNodeAttributes::SetAttributeValue(std::string_view name, std::string_vi
 
 void TXMLNodeAttributes::CopyFrom(const TXMLNodeAttributes& source) {
   for (const TXMLNodeAttribute* attribute : source.items_.Items()) {
-    auto* copy = new TXMLNodeAttribute(attribute->Name(), options_);
+    auto* copy = new TXMLNodeAttribute(attribute->Name(), Options());
     copy->AssignValue(attribute->Value());
     items_.Add(copy);
   }
@@ -249,7 +259,7 @@ void TXMLNodeAttributes::ParseAttributeText(std::string_view text) {
     for (auto [it, end] = byHash.equal_range(hash); it != end && !found; ++it)
       if (XMLSameName(it->second->Name(), name)) found = it->second;
     if (!found) {
-      found = new TXMLNodeAttribute(name, options_);
+      found = new TXMLNodeAttribute(name, Options());
       items_.Add(found);
       byHash.emplace(hash, found);
     }
@@ -278,6 +288,13 @@ int32_t TXMLNodeList::AddRef() noexcept {
 }
 int32_t TXMLNodeList::Release() noexcept {
   return owner_.IntfRelease();
+}
+
+bool TXMLNodeList::Numbered() const noexcept {
+  return owner_.childrenNumbered_;
+}
+void TXMLNodeList::SetNumbered(bool value) const noexcept {
+  owner_.childrenNumbered_ = value;
 }
 
 void TXMLNodeList::Detached(TXMLNode* node) noexcept {
@@ -322,7 +339,7 @@ void TXMLNodeList::Insert(int32_t index, const IXMLNodeRef& node) {
   TXMLNode* own = OwnNode(node);
   ZORVA_ASSERT(!owner_.IsSelfOrAncestor(own));
   items_.Insert(index, own);
-  numbered_ = false;
+  SetNumbered(false);
   own->AttachTo(&owner_);
 }
 
@@ -330,7 +347,7 @@ void TXMLNodeList::Renumber() const {
   const auto& items = items_.Items();
   for (size_t i = 0; i < items.size(); ++i)
     items[i]->indexHint_ = static_cast<int32_t>(i);
-  numbered_ = true;
+  SetNumbered(true);
 }
 
 int32_t TXMLNodeList::IndexOfNode(const TXMLNode* node) const {
@@ -340,7 +357,7 @@ int32_t TXMLNodeList::IndexOfNode(const TXMLNode* node) const {
     return hint >= 0 && hint < static_cast<int32_t>(items.size()) && items[hint] == node;
   };
   if (fits()) return node->indexHint_;
-  if (!numbered_) {
+  if (!Numbered()) {
     Renumber();
     if (fits()) return node->indexHint_;
   }
@@ -355,7 +372,7 @@ int32_t TXMLNodeList::IndexOf(const IXMLNodeRef& node) {
 void TXMLNodeList::Delete(int32_t index) {
   if (index < 0 || index >= items_.GetCount()) return;
   TXMLNode* node = items_.Extract(index);
-  numbered_ = false;
+  SetNumbered(false);
   Detached(node);
   node->Release();
 }
@@ -388,17 +405,17 @@ int32_t TXMLNodeList::Remove(const IXMLNodeRef& node) {
 void TXMLNodeList::Clear() {
   for (int32_t i = items_.GetCount() - 1; i >= 0; --i)
     Delete(i);
-  numbered_ = true;
+  SetNumbered(true);
 }
 
 void TXMLNodeList::Move(int32_t fromIndex, int32_t toIndex) {
   items_.Move(fromIndex, toIndex);
-  numbered_ = false;
+  SetNumbered(false);
 }
 
 void TXMLNodeList::Exchange(int32_t index1, int32_t index2) {
   items_.Exchange(index1, index2);
-  numbered_ = false;
+  SetNumbered(false);
 }
 
 IXMLNodeRef TXMLNodeList::GetNode(int32_t index) {

@@ -205,8 +205,7 @@ void TXMLNodeAttribute::SetXML(const std::string& xml) {
 // --- Nodes --------------------------------------------------------------------
 
 TXMLNode::TXMLNode(TXMLNodeType type, TXMLOptions options)
-    : parent_(nullptr), type_(type), options_(options), attributes_(*this, options),
-      children_(*this) {}
+    : parent_(nullptr), type_(type), options_(options), attributes_(*this), children_(*this) {}
 
 TXMLNode::~TXMLNode() {
   UnlinkParent();

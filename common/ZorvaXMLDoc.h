@@ -11,6 +11,7 @@
 // its parent's list clears its link, and a node being destroyed clears the
 // link of every node that still names it as parent.
 #include "common/XMLBlockPool.h"
+#include "common/XMLPointerArray.h"
 #include "common/ZorvaXMLIntf.h"
 
 #include <atomic>
@@ -21,10 +22,9 @@
 
 class TStream;
 
-// The strings and arrays held by nodes and attributes take their memory from
-// the block pool, as the nodes themselves do.
+// The strings held by nodes and attributes take their memory from the block
+// pool, as the nodes themselves do.
 using TXMLString = std::basic_string<char, std::char_traits<char>, xmlpool::TAllocator<char>>;
-template <class T> using TXMLVector = std::vector<T, xmlpool::TAllocator<T>>;
 
 // The base of every reference-counted class of the library. The count starts
 // at 0; the object destroys itself when a release brings it back to 0.
@@ -76,7 +76,7 @@ public:
   // As Clear, calling `before(item)` for each item just before releasing it,
   // so that each item is visited once.
   template <class F> void ClearEach(F&& before) noexcept {
-    TXMLVector<T*> items;
+    TXMLPointerArray<T> items;
     items.swap(items_);
     for (size_t i = 0; i < items.size(); ++i) {
       // Children of a big tree lie far apart in memory.
@@ -99,11 +99,11 @@ public:
   T* Extract(int32_t index);
   // Room for `count` entries in all, when the caller knows how many come.
   void Reserve(size_t count) { items_.reserve(count); }
-  const TXMLVector<T*>& Items() const noexcept { return items_; }
+  const TXMLPointerArray<T>& Items() const noexcept { return items_; }
 
 private:
   void CheckIndex(int32_t index, int32_t limit) const;
-  TXMLVector<T*> items_;
+  TXMLPointerArray<T> items_;
 };
 
 class TXMLNode;
@@ -159,12 +159,12 @@ private:
 // the node's count: a reference to it keeps the node alive.
 class TXMLNodeAttributes final : public IXMLNodeAttributes {
 public:
-  TXMLNodeAttributes(TXMLIntfObject& controller, TXMLOptions options)
-      : controller_(controller), options_(options) {}
+  // New attributes take the owner's options.
+  explicit TXMLNodeAttributes(TXMLNode& owner) : owner_(owner) {}
 
   bool QueryInterface(const TGUID& iid, void** obj) noexcept override;
-  int32_t AddRef() noexcept override { return controller_.IntfAddRef(); }
-  int32_t Release() noexcept override { return controller_.IntfRelease(); }
+  int32_t AddRef() noexcept override;
+  int32_t Release() noexcept override;
 
   IXMLNodeAttributeRef Add(const std::string& name) override;
   int32_t IndexOf(const std::string& name) override { return Find(name); }
@@ -189,12 +189,13 @@ public:
   // they are).
   void CopyFrom(const TXMLNodeAttributes& source);
   void AppendXML(std::string& out) const;
-  const TXMLVector<TXMLNodeAttribute*>& Items() const noexcept { return items_.Items(); }
+  const TXMLPointerArray<TXMLNodeAttribute>& Items() const noexcept { return items_.Items(); }
 
 private:
-  TXMLIntfObject& controller_;
+  TXMLOptions Options() const noexcept;
+
+  TXMLNode& owner_;
   TXMLList<TXMLNodeAttribute> items_;
-  TXMLOptions options_;
 };
 
 // The child list of one node. It lives inside its owner and shares the
@@ -232,7 +233,7 @@ public:
   int32_t IndexOfNode(const TXMLNode* node) const;
   int32_t Count() const noexcept { return items_.GetCount(); }
   TXMLNode* At(int32_t index) const noexcept { return items_.Items()[index]; }
-  const TXMLVector<TXMLNode*>& Items() const noexcept { return items_.Items(); }
+  const TXMLPointerArray<TXMLNode>& Items() const noexcept { return items_.Items(); }
 
 private:
   void Renumber() const;
@@ -240,10 +241,13 @@ private:
   // the owner.
   void Detached(TXMLNode* node) noexcept;
 
+  // True while every child's index hint matches its place in this list;
+  // kept in the owner, where it fills a gap.
+  bool Numbered() const noexcept;
+  void SetNumbered(bool value) const noexcept;
+
   TXMLNode& owner_;
   TXMLList<TXMLNode> items_;
-  // True while every child's index hint matches its place in this list.
-  mutable bool numbered_ = true;
 };
 
 class TXMLNode final : public TXMLIntfObject, public IXMLNode, public IXMLJSONText {
@@ -337,6 +341,8 @@ private:
   // Where this node stood in its parent's list when the list last numbered
   // its children; only a hint, always checked before use.
   mutable int32_t indexHint_ = -1;
+  // The child list's own flag (see TXMLNodeList).
+  mutable bool childrenNumbered_ = true;
   TXMLNodeAttributes attributes_;
   TXMLNodeList children_;
   TXMLString name_;
