@@ -85,6 +85,17 @@ const std::string& XMLNodeTypeName(TXMLNodeType type) {
 
 // --- Attributes ---------------------------------------------------------------
 
+int32_t TXMLNodeAttribute::Release() noexcept {
+  // The same shortcut as TXMLIntfObject::IntfRelease.
+  if (refCount_.load(std::memory_order_acquire) == 1) {
+    delete this;
+    return 0;
+  }
+  const int32_t count = refCount_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  if (count == 0) delete this;
+  return count;
+}
+
 bool TXMLNodeAttribute::QueryInterface(const TGUID& iid, void** obj) noexcept {
   if (iid == IXMLNodeAttribute::IID || iid == IXMLInterface::IID) {
     *obj = static_cast<IXMLNodeAttribute*>(this);
@@ -164,7 +175,6 @@ void TXMLNodeAttribute::SetName(const std::string& name) {
   while (!v.empty() && IsBlankOrControl(v.back()))
     v.remove_suffix(1);
   name_.assign(v);
-  hash_ = XMLNameHash(name_);
 }
 
 void TXMLNodeAttribute::SetXML(const std::string& xml) {
@@ -199,7 +209,6 @@ void TXMLNodeAttribute::SetXML(const std::string& xml) {
     if (!value.empty() && value.back() == '"') value.remove_suffix(1);
     value_.assign(value);
   }
-  hash_ = XMLNameHash(name_);
 }
 
 // --- Nodes --------------------------------------------------------------------

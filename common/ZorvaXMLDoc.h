@@ -108,26 +108,33 @@ private:
 
 class TXMLNode;
 
-class TXMLNodeAttribute final : public TXMLIntfObject, public IXMLNodeAttribute {
+// An attribute counts its own references instead of deriving from
+// TXMLIntfObject: with one table pointer less, and its hash computed when asked
+// rather than stored, it takes 80 bytes instead of 96, and a document holds
+// millions of them. Its destruction releases nothing, so it needs no share in
+// the deferred destruction of nodes.
+class TXMLNodeAttribute final : public IXMLNodeAttribute {
 public:
-  // The name is stored as given and hashed; the value starts empty.
-  TXMLNodeAttribute(std::string_view name, TXMLOptions options)
-      : TXMLNodeAttribute(name, XMLNameHash(name), options) {}
-  // The same with the name's hash already known.
-  TXMLNodeAttribute(std::string_view name, uint32_t hash, TXMLOptions options)
-      : name_(name), hash_(hash), options_(options) {}
+  // The name is stored as given; the value starts empty.
+  TXMLNodeAttribute(std::string_view name, TXMLOptions options) : options_(options), name_(name) {}
+  TXMLNodeAttribute(const TXMLNodeAttribute&) = delete;
+  TXMLNodeAttribute& operator=(const TXMLNodeAttribute&) = delete;
   ZORVA_XML_POOLED
 
   bool QueryInterface(const TGUID& iid, void** obj) noexcept override;
-  int32_t AddRef() noexcept override { return IntfAddRef(); }
-  int32_t Release() noexcept override { return IntfRelease(); }
+  int32_t AddRef() noexcept override {
+    return refCount_.fetch_add(1, std::memory_order_relaxed) + 1;
+  }
+  int32_t Release() noexcept override;
+  // As TXMLIntfObject::TakeFirstRef.
+  void TakeFirstRef() noexcept { refCount_.store(1, std::memory_order_relaxed); }
 
   bool GetAsBoolean() override;
   long double GetAsFloat() override;
   int32_t GetAsInteger() override;
   std::string GetAsString() override;
   bool GetAsBinary(TXMLBinary& value) override;
-  uint32_t GetNameHash() override { return hash_; }
+  uint32_t GetNameHash() override { return XMLNameHash(name_); }
   std::string GetName() override { return std::string(Name()); }
   std::string GetValue() override { return std::string(Value()); }
   std::string GetXML() override;
@@ -144,15 +151,16 @@ public:
 
   std::string_view Name() const noexcept { return name_; }
   std::string_view Value() const noexcept { return value_; }
-  uint32_t Hash() const noexcept { return hash_; }
   void AssignValue(std::string_view value) { value_.assign(value); }
   void AppendXML(std::string& out) const;
 
 private:
+  ~TXMLNodeAttribute() = default;
+
+  std::atomic<int32_t> refCount_{0};
+  TXMLOptions options_;
   TXMLString name_;
   TXMLString value_;
-  uint32_t hash_;
-  TXMLOptions options_;
 };
 
 // The attribute collection of one node. It lives inside the node and shares
@@ -176,8 +184,7 @@ public:
   std::string GetXML() override;
   void SetXML(const std::string& xml) override { ParseAttributeText(xml); }
 
-  int32_t Find(std::string_view name) const noexcept { return Find(name, XMLNameHash(name)); }
-  int32_t Find(std::string_view name, uint32_t hash) const noexcept;
+  int32_t Find(std::string_view name) const noexcept;
   TXMLNodeAttribute& FindOrAdd(std::string_view name);
   // An empty name is ignored; otherwise the attribute is found or created and
   // its raw value replaced.
