@@ -13,6 +13,7 @@
 #include "platform/Assert.h"
 
 #include <algorithm>
+#include <memory>
 #include <unordered_map>
 
 // --- The counted list -----------------------------------------------------------
@@ -226,7 +227,9 @@ void TXMLNodeAttributes::ParseAttributeText(std::string_view text) {
   // most tags both a second allocation and unused room.
   const auto equalSigns = static_cast<size_t>(std::count(text.begin(), text.end(), '='));
   items_.Reserve(std::min(equalSigns, kLinearLookupLimit));
-  std::unordered_multimap<uint32_t, TXMLNodeAttribute*> byHash;
+  // Made only for a tag with many attributes: even an empty map costs
+  // something to make and destroy, and most tags have a handful.
+  std::unique_ptr<std::unordered_multimap<uint32_t, TXMLNodeAttribute*>> byHash;
   size_t from = 0;
   while (from + 1 < text.size()) {
     const size_t equals = FindOutsideQuotes('=', text, from);
@@ -248,17 +251,19 @@ void TXMLNodeAttributes::ParseAttributeText(std::string_view text) {
       SetAttributeValue(name, value);
       continue;
     }
-    if (byHash.empty())
+    if (!byHash) {
+      byHash = std::make_unique<std::unordered_multimap<uint32_t, TXMLNodeAttribute*>>();
       for (TXMLNodeAttribute* attribute : items_.Items())
-        byHash.emplace(XMLNameHash(attribute->Name()), attribute);
+        byHash->emplace(XMLNameHash(attribute->Name()), attribute);
+    }
     const uint32_t hash = XMLNameHash(name);
     TXMLNodeAttribute* found = nullptr;
-    for (auto [it, end] = byHash.equal_range(hash); it != end && !found; ++it)
+    for (auto [it, end] = byHash->equal_range(hash); it != end && !found; ++it)
       if (XMLSameName(it->second->Name(), name)) found = it->second;
     if (!found) {
       found = new TXMLNodeAttribute(name, Options());
       items_.Add(found);
-      byHash.emplace(hash, found);
+      byHash->emplace(hash, found);
     }
     found->AssignValue(value);
   }
