@@ -314,7 +314,7 @@ TEST(ZipDirReader, CancelStopsTheDirectoryLoop) {
   ScratchDir dir;
   std::vector<Member> members;
   for (int i = 0; i < 5; ++i)
-    members.push_back({"m" + std::to_string(i), "x"});
+    members.push_back({std::string(1, 'm').append(std::to_string(i)), "x"});
   TZipDirReader r;
   r.SetArchiveFile(dir.Write("c.zip", BuildZip(members, "").bytes));
   Recorder rec;
