@@ -125,12 +125,13 @@ void BuildTinyXml2(tinyxml2::XMLDocument& doc, int count) {
   }
 }
 
-void BM_TinyXml2Compact(benchmark::State& state) {
+// tinyxml2's printer writes compact or formatted text by one switch.
+void RunTinyXml2Print(benchmark::State& state, bool compact) {
   tinyxml2::XMLDocument doc;
   BuildTinyXml2(doc, static_cast<int>(state.range(0)));
   size_t bytes = 0;
   for (auto _ : state) {
-    tinyxml2::XMLPrinter printer(nullptr, true);
+    tinyxml2::XMLPrinter printer(nullptr, compact);
     doc.Print(&printer);
     std::string xml(printer.CStr(), static_cast<size_t>(printer.CStrSize() - 1));
     bytes = xml.size();
@@ -139,22 +140,11 @@ void BM_TinyXml2Compact(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
   state.SetComplexityN(state.range(0));
 }
+
+void BM_TinyXml2Compact(benchmark::State& state) { RunTinyXml2Print(state, true); }
 BENCHMARK(BM_TinyXml2Compact)->Apply(Sizes);
 
-void BM_TinyXml2Formatted(benchmark::State& state) {
-  tinyxml2::XMLDocument doc;
-  BuildTinyXml2(doc, static_cast<int>(state.range(0)));
-  size_t bytes = 0;
-  for (auto _ : state) {
-    tinyxml2::XMLPrinter printer(nullptr, false);
-    doc.Print(&printer);
-    std::string xml(printer.CStr(), static_cast<size_t>(printer.CStrSize() - 1));
-    bytes = xml.size();
-    benchmark::DoNotOptimize(xml);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
-  state.SetComplexityN(state.range(0));
-}
+void BM_TinyXml2Formatted(benchmark::State& state) { RunTinyXml2Print(state, false); }
 BENCHMARK(BM_TinyXml2Formatted)->Apply(Sizes);
 
 } // namespace
