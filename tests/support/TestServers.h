@@ -83,7 +83,10 @@ public:
     if (!process_)
       throw std::runtime_error("nginx did not start: " + ReadFile(workUtf8 + "/error.log"));
   }
-  ~NginxServer() { process_->Stop(); }
+  ~NginxServer() {
+    if (process_) process_->Stop();
+  }
+  NginxServer(NginxServer&&) = default;
 
   int Port() const { return port_; }
   // "http://127.0.0.1:<port>/"
@@ -95,6 +98,7 @@ private:
   int port_ = 0;
 };
 
+#ifdef UPDATER_FAULT_SERVER
 // The fault server of tests/support/fault_server.cpp serving `fileUtf8`.
 class FaultServer {
 public:
@@ -115,7 +119,10 @@ public:
     }
     if (port_ == 0) throw std::runtime_error("fault server did not start");
   }
-  ~FaultServer() { process_->Stop(); }
+  ~FaultServer() {
+    if (process_) process_->Stop();
+  }
+  FaultServer(FaultServer&&) = default;
 
   std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
   // One line per request: "GET /path range=bytes=0-99".
@@ -126,5 +133,6 @@ private:
   std::unique_ptr<ChildProcess> process_;
   int port_ = 0;
 };
+#endif
 
 } // namespace testsupport

@@ -15,6 +15,7 @@
 //                 with Location /real/<path>
 //   slow          the body goes out in pieces of 1024 bytes, N ms apart
 //   silent        connections are accepted and never answered
+//   huge          HEAD announces a package of 3 GiB; GET closes at once
 //
 // The port (chosen by the system) is written to the port file once the
 // server accepts connections. It runs until it is killed.
@@ -97,6 +98,8 @@ bool Answer(int fd, const std::string& head) {
     return SendAll(fd, "HTTP/1.1 " + std::to_string(opt.arg) + " " + reason +
                            "\r\nContent-Length: 0\r\n\r\n");
   }
+  if (opt.mode == "huge")
+    return !isGet && SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 3221225472\r\n\r\n");
   if (opt.mode == "redirect" && path.rfind("/real/", 0) != 0) {
     return SendAll(fd, "HTTP/1.1 302 Found\r\nLocation: /real" + path +
                            "\r\nContent-Length: 0\r\n\r\n");
