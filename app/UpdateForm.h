@@ -5,9 +5,11 @@
 // model in FormControls.h; an on-screen view, when one is shown, mirrors them.
 //
 // Members are split into files by concern: UpdateFormStartup.cpp (construction,
-// FormCreate, configuration), UpdateFormChecks.cpp (the update checks and the
-// template download), UpdateFormWindow.cpp (closing and the end request).
+// FormCreate, configuration), UpdateFormChecks.cpp (the manifest and the
+// update checks), UpdateFormTransfer.cpp (the package download with resume
+// and its progress), UpdateFormWindow.cpp (closing and the end request).
 #include "app/FormControls.h"
+#include "platform/HttpClient.h"
 #include "platform/Stream.h"
 
 #include <cstdint>
@@ -23,10 +25,16 @@ enum class TCheckResult : int { CheckFailed = 1, UpdateAvailable = 2, UpToDate =
 // Days since 1899-12-30 as a double, the date-time of the transfer bookkeeping.
 using TDateTime = double;
 
-// The HTTP client that the package transfer creates. It is only declared
-// here: whoever creates one hands its deleter along with it.
-class THttpClient;
-using THttpClientPtr = std::unique_ptr<THttpClient, void (*)(THttpClient*)>;
+// How long the network may keep the updater waiting, in milliseconds.
+struct TTimeLimits {
+  // The reachability test before a manifest download.
+  int reachMs = 6000;
+  // A manifest download: connecting, and the whole request.
+  int checkConnectMs = 6000;
+  int checkTotalMs = 30000;
+  // A package download: connecting, and the longest wait for the next bytes.
+  int transferMs = 6000;
+};
 
 // What the window tells its on-screen view. A form without a view (start-up
 // that ends before showing, tests) keeps working on its model alone.
@@ -81,11 +89,41 @@ public:
   const std::string& TemplateArgument() const { return templateArg_; }
 
   // The update checks and the template download. They are virtual so that the
-  // start-up can be driven with other outcomes.
+  // start-up can be driven with other outcomes. The checks never raise: every
+  // error makes them report CheckFailed.
   virtual TCheckResult CheckProductUpdate();
   virtual TCheckResult CheckTemplateUpdate();
-  // True when the downloaded file has the announced size.
+  // Fill the fields from the manifest saved in the working folder; nothing
+  // happens when there is none. Raise when it is not well-formed.
+  void ReadProductManifest();
+  void ReadTemplateManifest();
+  // CurVersion of the region's section, or of [Version] when that gives 0.
+  int32_t ReadInstalledVersion() const;
+  // [Region] Version of the installed template's archive comment; 0 when the
+  // file, the comment or the key is missing or blank. Raises EConvertError
+  // when the value is no integer.
+  int32_t GetInstalledTemplateVersion();
+
+  // The installer and the template transfers. True when the local file has
+  // exactly the size the server announced. Errors of the network and of the
+  // file leave the call after the clean-up; the bytes on disk stay counted in
+  // DoneSize for the next attempt.
+  bool DownloadPackage(std::function<void(int32_t)> callback);
   virtual bool DownloadTemplate();
+  // The client's work event: persist, show progress and speed.
+  void TransferWork(platform::THttpClient& sender, int64_t workCount);
+  int32_t GetProgressPercent() const;
+  void ShowTransferSpeed(int64_t workCount);
+  int64_t ReadDoneSize() const;
+  void WriteDoneSize(int64_t value);
+  void SetProgressPosition(int32_t percent);
+
+  // The clock of the transfer speed, in days; only differences matter. Tests
+  // replace it so that they need not wait.
+  virtual TDateTime Now() const;
+  // The yes/no question with the caption "确认"; returns the dialog result (6
+  // for yes). Tests replace it to answer without a display.
+  virtual int Confirm(const std::string& text);
 
   // The window's close operation: takes the window off the screen, which ends
   // the program.
@@ -106,7 +144,7 @@ public:
   std::string configFile;
   int32_t latestVersion = 0;
   std::string packagePath;
-  THttpClientPtr httpClient{nullptr, nullptr};
+  std::unique_ptr<platform::THttpClient> httpClient;
   std::unique_ptr<TStream> downloadFile;
   std::function<void(int32_t)> progressCallback;
   int64_t resumeOffset = 0;
@@ -122,8 +160,14 @@ public:
   TDateTime slowSince = 0;
   TDateTime lastSpeedCheck = 0;
 
+  TTimeLimits limits;
+
 private:
   void Construct();
+  // GETs a manifest into the working folder's Version.xml.
+  void FetchManifest(const std::string& url);
+  bool Transfer(const std::string& localFile, const std::string& url, bool installer);
+  void RepaintControl(ControlId id);
 
   std::string exeFolder_;
   std::string firstArg_;

@@ -1,5 +1,5 @@
 #pragma once
-// The fixed texts of the update window's start-up, converted once to ANSI.
+// The fixed texts of the update window, converted once to ANSI.
 #include "platform/CodePage.h"
 
 namespace updatetexts {
@@ -10,5 +10,17 @@ inline const platform::AnsiText kTenderSampleText{"招标示范文本"};
 inline const platform::AnsiText kBidSampleText{"投标示范文本"};
 inline const platform::AnsiText kShanghai{"上海"};
 inline const platform::AnsiText kInstallKey{"SOFTWARE\\Zorva编标工具\\6.0"};
+
+// The manifest and the check.
+inline const platform::AnsiText kDetailAttribute{"明细"};
+inline const platform::AnsiText kReleaseNotesHeading{"%s升级内容："};
+inline const platform::AnsiText kOfferText{"检测到新版本V%d，是否下载更新？"};
+inline const platform::AnsiText kManifestTooLarge{"版本文件超过 %d 字节，已停止接收"};
+
+// The transfer.
+inline const platform::AnsiText kSpeedText{"下载速度：%.2fKB/s"};
+inline const platform::AnsiText kSlowQuestion{"检测到您的下载速度过慢，是否继续下载？"};
+inline const platform::AnsiText kPackageTooLarge{
+    "安装包大小为 %lld 字节，超出了可下载的上限（2 GB），无法下载。"};
 
 } // namespace updatetexts

@@ -1,5 +1,6 @@
 // Closing the update window and ending the program.
 #include "app/UpdateForm.h"
+#include "common/ZorvaUiUtils.h"
 
 #include <exception>
 
@@ -19,4 +20,8 @@ void TUpdateForm::imgCloseClick() {
 void TUpdateForm::PostEndRequest() {
   endRequested_ = true;
   if (view_) view_->CloseWindow();
+}
+
+int TUpdateForm::Confirm(const std::string& text) {
+  return AskConfirmation(text, false, 1);
 }
