@@ -1,8 +1,8 @@
 #include "app/UpdateWindow.h"
 
-#include "app/ChineseFont.h"
 #include "app/Pictures.h"
 #include "app/UpdateForm.h"
+#include "platform/ChineseFont.h"
 #include "platform/CodePage.h"
 
 #include <FL/Fl.H>
@@ -44,7 +44,7 @@ public:
 void UseChineseFont() {
   static std::string fontName; // FLTK keeps the pointer
   if (!fontName.empty()) return;
-  std::string family = FindChineseFontFamily();
+  std::string family = platform::FindChineseFontFamily();
   if (family.empty()) return; // the texts then show as boxes, but the window still works
   fontName = " " + family;    // a leading blank marks the plain style
   Fl::set_font(FL_HELVETICA, fontName.c_str());
