@@ -1,5 +1,5 @@
 #pragma once
-// The fixed texts of the update window's start-up, converted once to ANSI.
+// The fixed texts of the update window, converted once to ANSI.
 #include "platform/CodePage.h"
 
 namespace updatetexts {
@@ -10,5 +10,13 @@ inline const platform::AnsiText kTenderSampleText{"招标示范文本"};
 inline const platform::AnsiText kBidSampleText{"投标示范文本"};
 inline const platform::AnsiText kShanghai{"上海"};
 inline const platform::AnsiText kInstallKey{"SOFTWARE\\Zorva编标工具\\6.0"};
+
+inline const platform::AnsiText kInstallRefused{
+    "无法安装：您有%s在运行中，请先保存您的工程并关闭%s，再进行安装。"};
+inline const platform::AnsiText kNoInstaller{"未找到安装程序，请重新下载。"};
+inline const platform::AnsiText kInstallFailed{"安装未完成（错误代码 %d），请重试。"};
+inline const platform::AnsiText kStartMenuFolder{
+    "C:\\Documents and Settings\\All Users\\「开始」菜单\\程序\\Zorva电子%s"};
+inline const platform::AnsiText kUninstallPattern{"卸载 *.*"};
 
 } // namespace updatetexts
