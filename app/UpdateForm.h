@@ -7,10 +7,13 @@
 // Members are split into files by concern: UpdateFormStartup.cpp (construction,
 // FormCreate, configuration), UpdateFormChecks.cpp (the manifest and the
 // update checks), UpdateFormTransfer.cpp (the package download with resume
-// and its progress), UpdateFormWindow.cpp (closing and the end request).
+// and its progress), UpdateFormInstall.cpp (installation and the
+// running-product guard), UpdateFormWindow.cpp (closing and the end request).
 #include "app/FormControls.h"
 #include "platform/HttpClient.h"
+#include "platform/Process.h"
 #include "platform/Stream.h"
+#include "platform/StringList.h"
 
 #include <cstdint>
 #include <functional>
@@ -124,6 +127,47 @@ public:
   // The yes/no question with the caption "确认"; returns the dialog result (6
   // for yes). Tests replace it to answer without a display.
   virtual int Confirm(const std::string& text);
+
+  // Installation and the running-product guard.
+  //
+  // The install action. While the product runs it only shows why it cannot
+  // install. Without an installer in the working folder it says so and
+  // changes nothing. Otherwise it backs up the recent-project list,
+  // uninstalls the old version, installs the downloaded one and restores the
+  // list; when the installer succeeds it deletes the working folder and
+  // closes the window, when it fails it keeps both and says so. Raises when
+  // an uninstall shortcut cannot be read or a batch file cannot be written.
+  void acInstallExecute();
+  // True when a running process is the program `exeName` (its file name, or
+  // its whole text, compared ignoring the case of ASCII letters).
+  bool IsProcessRunning(const std::string& exeName) const;
+  // Ends every running process of the product's program.
+  void TerminateProductProcesses();
+  // Copy RecentProject.log from the install folder to the exe folder and
+  // back; skipped when no install folder is known. A failed copy is ignored.
+  void BackupRecentProjects();
+  void RestoreRecentProjects();
+  // Writes Uninstall.bat into the working folder, a line per uninstall
+  // shortcut of the product in its Start-menu folder, and runs it. Raises
+  // when a shortcut cannot be read or the file cannot be written.
+  void UninstallOldVersion();
+  // The installers in the working folder and its sub-folders: every file
+  // named after the product kind with ".exe".
+  TStringList ListInstallers() const;
+  // Writes install.bat into the working folder, a line per installer, and
+  // runs it; returns its exit code. Raises when it cannot be written.
+  uint32_t InstallPackage();
+  // The target of a shortcut file; raises when it cannot be read.
+  std::string ReadShortcutTarget(const std::string& path) const;
+  // Runs the file to its end; its exit code, 0 when it could not start.
+  uint32_t RunAndWait(const std::string& path, int32_t showWindow) const;
+
+  // Shows an information text to the user (ShowInformation). Virtual, so
+  // that tests can record the texts.
+  virtual void ShowInformationText(const std::string& text);
+  // The running processes. Virtual, so that tests can narrow it to the
+  // processes they started themselves.
+  virtual std::vector<platform::TProcessEntry> ProcessSnapshot() const;
 
   // The window's close operation: takes the window off the screen, which ends
   // the program.

@@ -23,4 +23,13 @@ inline const platform::AnsiText kSlowQuestion{"检测到您的下载速度过慢
 inline const platform::AnsiText kPackageTooLarge{
     "安装包大小为 %lld 字节，超出了可下载的上限（2 GB），无法下载。"};
 
+// The installation.
+inline const platform::AnsiText kInstallRefused{
+    "无法安装：您有%s在运行中，请先保存您的工程并关闭%s，再进行安装。"};
+inline const platform::AnsiText kNoInstaller{"未找到安装程序，请重新下载。"};
+inline const platform::AnsiText kInstallFailed{"安装未完成（错误代码 %d），请重试。"};
+inline const platform::AnsiText kStartMenuFolder{
+    "C:\\Documents and Settings\\All Users\\「开始」菜单\\程序\\Zorva电子%s"};
+inline const platform::AnsiText kUninstallPattern{"卸载 *.*"};
+
 } // namespace updatetexts

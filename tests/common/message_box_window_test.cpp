@@ -106,11 +106,6 @@ TEST_F(MessageBoxWindowTest, ConfirmationIsAYesNoQuestionWhoseDefaultAnswersRetu
   EXPECT_GE(withCancel.place.width, 3 * 88 + 2 * 8 + 24);
   Key(withCancel, "Return");
   EXPECT_EQ(Answer(withCancel), "result=7");
-
-  ShownDialog clicked = Show({"ask", "0", "1", kSlowQuestion}, "确认", "ask_yes_no");
-  ASSERT_TRUE(clicked.probe);
-  ClickButton(clicked, 1, 2);
-  EXPECT_EQ(Answer(clicked), "result=7");
 }
 
 TEST_F(MessageBoxWindowTest, InformationWrapsALongTextAndClosesWithItsOkButton) {

@@ -1,11 +1,10 @@
 #pragma once
-// An environment variable set for one scope.
+// An environment variable set (or, for nullptr, removed) for one scope.
 #include <cstdlib>
 #include <string>
 
 namespace testsupport {
 
-// Sets (or, for nullptr, removes) an environment variable for one scope.
 class ScopedEnv {
 public:
   ScopedEnv(const char* name, const char* value) : name_(name) {
@@ -15,6 +14,7 @@ public:
     else
       ::unsetenv(name);
   }
+  ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
   ~ScopedEnv() {
     if (hadValue_)
       ::setenv(name_, saved_.c_str(), 1);
