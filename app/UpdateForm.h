@@ -8,7 +8,8 @@
 // FormCreate, configuration), UpdateFormChecks.cpp (the manifest and the
 // update checks), UpdateFormTransfer.cpp (the package download with resume
 // and its progress), UpdateFormInstall.cpp (installation and the
-// running-product guard), UpdateFormWindow.cpp (closing and the end request).
+// running-product guard), UpdateFormWindow.cpp (the window's handlers, closing
+// and the end request).
 #include "app/FormControls.h"
 #include "platform/HttpClient.h"
 #include "platform/Process.h"
@@ -168,6 +169,17 @@ public:
   // The running processes. Virtual, so that tests can narrow it to the
   // processes they started themselves.
   virtual std::vector<platform::TProcessEntry> ProcessSnapshot() const;
+
+  // The window's handlers. tmUpdateTimer runs once: the check, then the offer,
+  // "up to date" or the network error. acUpdateExecute downloads with
+  // progress and, when the file is whole, shows the install prompt; an error
+  // of the transfer leaves it and the progress panel stays.
+  void tmUpdateTimer();
+  void acUpdateExecute();
+  void acLaterExecute();
+  void acCloseExecute();
+  // Runs the handler of `action`, the action bound to the button pressed.
+  void ExecuteAction(ActionId action);
 
   // The window's close operation: takes the window off the screen, which ends
   // the program.

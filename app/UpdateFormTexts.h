@@ -17,6 +17,12 @@ inline const platform::AnsiText kReleaseNotesHeading{"%s升级内容："};
 inline const platform::AnsiText kOfferText{"检测到新版本V%d，是否下载更新？"};
 inline const platform::AnsiText kManifestTooLarge{"版本文件超过 %d 字节，已停止接收"};
 
+// The window.
+inline const platform::AnsiText kAppTitle{"在线升级"};
+inline const platform::AnsiText kDownloading{"正在下载更新. . ."};
+inline const platform::AnsiText kNetworkError{"网络连接出错，无法检测更新。"};
+inline const platform::AnsiText kReadyToInstall{"新版本下载完成，请先关闭%s后，点击确定进行安装。"};
+
 // The transfer.
 inline const platform::AnsiText kSpeedText{"下载速度：%.2fKB/s"};
 inline const platform::AnsiText kSlowQuestion{"检测到您的下载速度过慢，是否继续下载？"};

@@ -2,8 +2,11 @@
 
 #include "app/Pictures.h"
 #include "app/UpdateForm.h"
+#include "app/UpdateFormTexts.h"
+#include "common/ZorvaUiUtils.h"
 #include "platform/ChineseFont.h"
 #include "platform/CodePage.h"
+#include "platform/MessageDialog.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
@@ -14,12 +17,14 @@
 #include <FL/Fl_Progress.H>
 #include <FL/Fl_Text_Buffer.H>
 #include <FL/Fl_Text_Display.H>
-#include <FL/fl_ask.H>
 
 #include <array>
 #include <memory>
 
 namespace {
+
+// The error box: an OK button and the error icon.
+constexpr int32_t kErrorBoxStyle = platform::mbOk | platform::mbIconError;
 
 Fl_Color Colour(uint32_t rgb) {
   return fl_rgb_color(static_cast<uchar>(rgb >> 16), static_cast<uchar>(rgb >> 8),
@@ -69,6 +74,11 @@ private:
   Fl_Widget* CreateWidget(const TControlDef& def);
   void Refresh();
   void SyncWidget(ControlId id);
+  // Runs a handler of the form; an error that reaches it is shown in the
+  // application's error box and leaves the window as the handler left it.
+  template <class Handler> void Run(Handler handler);
+  static void OnButton(Fl_Widget* widget, void* self);
+  static void OnTimer(void* self);
 
   TUpdateForm& form_;
   std::unique_ptr<Fl_Double_Window> window_;
@@ -112,6 +122,7 @@ TUpdateWindow::TUpdateWindow(TUpdateForm& form) : form_(form) {
 }
 
 TUpdateWindow::~TUpdateWindow() {
+  Fl::remove_timeout(&TUpdateWindow::OnTimer, this);
   form_.AttachView(nullptr);
   window_.reset(); // the widgets refer to the buffer and the pictures
 }
@@ -137,6 +148,7 @@ Fl_Widget* TUpdateWindow::CreateWidget(const TControlDef& def) {
   }
   case TControlKind::ckButton:
     w = new Fl_Button(0, 0, def.width, def.height);
+    w->callback(&TUpdateWindow::OnButton, this);
     break;
   case TControlKind::ckPicture: {
     auto* p = new TPictureBox(0, 0, def.width, def.height);
@@ -144,8 +156,12 @@ Fl_Widget* TUpdateWindow::CreateWidget(const TControlDef& def) {
     if (def.id == ControlId::imgTop && titleBand_) p->image(titleBand_.get());
     if (def.id == ControlId::imgClose && closeGlyph_) {
       p->image(closeGlyph_.get());
-      p->callback([](Fl_Widget*, void* form) { static_cast<TUpdateForm*>(form)->imgCloseClick(); },
-                  &form_);
+      p->callback(
+          [](Fl_Widget*, void* self) {
+            auto* view = static_cast<TUpdateWindow*>(self);
+            view->Run([view] { view->form_.imgCloseClick(); });
+          },
+          this);
     }
     w = p;
     break;
@@ -236,6 +252,38 @@ void TUpdateWindow::Show() {
   Fl::screen_xywh(sx, sy, sw, sh, 0);
   window_->position(sx + (sw - window_->w()) / 2, sy + (sh - window_->h()) / 2);
   window_->show();
+  const TTimer& timer = form_.controls.tmUpdate;
+  if (timer.enabled) Fl::add_timeout(timer.intervalMs / 1000.0, &TUpdateWindow::OnTimer, this);
+}
+
+template <class Handler> void TUpdateWindow::Run(Handler handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    // The application's error box: the error's own text under the title.
+    ShowMessageBox(e.what(), updatetexts::kAppTitle, kErrorBoxStyle);
+  }
+  if (!window_->shown()) return;
+  Refresh();
+  window_->redraw();
+}
+
+void TUpdateWindow::OnButton(Fl_Widget* widget, void* self) {
+  auto* view = static_cast<TUpdateWindow*>(self);
+  for (const TControlDef& def : ControlTable()) {
+    if (view->widgets_[static_cast<int>(def.id)] != widget) continue;
+    const ActionId action = view->form_.controls[def.id].action;
+    view->Run([view, action] { view->form_.ExecuteAction(action); });
+    return;
+  }
+}
+
+void TUpdateWindow::OnTimer(void* self) {
+  auto* view = static_cast<TUpdateWindow*>(self);
+  view->Run([view] { view->form_.tmUpdateTimer(); });
+  const TTimer& timer = view->form_.controls.tmUpdate;
+  if (timer.enabled && view->window_->shown())
+    Fl::repeat_timeout(timer.intervalMs / 1000.0, &TUpdateWindow::OnTimer, view);
 }
 
 void TUpdateWindow::Repaint(std::optional<ControlId> control) {
@@ -256,12 +304,8 @@ void TUpdateWindow::CloseWindow() {
 int RunUpdateWindow(TUpdateForm& form, const std::optional<std::string>& startupError) {
   UseChineseFont();
   Fl::scheme("gtk+");
-  const std::string title = platform::AnsiToUtf8(form.controls.caption);
 
-  if (startupError) {
-    fl_message_title(title.c_str());
-    fl_alert("%s", platform::AnsiToUtf8(*startupError).c_str());
-  }
+  if (startupError) ShowMessageBox(*startupError, updatetexts::kAppTitle, kErrorBoxStyle);
 
   TUpdateWindow view(form);
   form.AttachView(&view);
