@@ -31,12 +31,13 @@ public:
     }
     return result;
   }
-  std::vector<platform::TProcessEntry> ProcessSnapshot() const override { return {}; }
+  std::vector<platform::TProcessEntry> ProcessSnapshot() const override { return processes; }
   void ShowInformationText(const std::string& text) override { informed.push_back(text); }
 
   TCheckResult result = TCheckResult::UpToDate;
   int32_t must = 0;
   int checks = 0;
+  std::vector<platform::TProcessEntry> processes;
   std::vector<std::string> informed;
 };
 
@@ -134,6 +135,16 @@ TEST_F(WindowFlowTest, CompleteDownloadLeadsToTheInstallPrompt) {
   EXPECT_TRUE(c[pbUpdate].visible);
   EXPECT_FALSE(c[lblShow].visible);
   EXPECT_EQ(c[lblPrompt2].caption, Utf8ToAnsi("正在下载更新. . ."));
+  EXPECT_FALSE(form->Closed());
+
+  // "确定" while the product runs: the refusal, and the window as it was.
+  form->processes = {{4242, 1, "MQT6.exe", "C:\\Zorva\\MQT6.exe"}};
+  const std::string prompt = c[lblPrompt3].caption;
+  form->ExecuteAction(c[btnOK].action);
+  EXPECT_EQ(form->informed.size(), 1u);
+  EXPECT_EQ(Panels(c), "3");
+  EXPECT_EQ(c[lblPrompt3].caption, prompt);
+  ExpectOkButton(c, ActionId::acInstall);
   EXPECT_FALSE(form->Closed());
 }
 
