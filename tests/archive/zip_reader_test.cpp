@@ -98,6 +98,22 @@ TEST(ZipDirReader, LeadingSignatureRules) {
   r.SetArchiveFile(dir.Write("span.zip", std::string("PK\x07\x08", 4) + zip.bytes));
   EXPECT_EQ(r.ArcType(), atZipMV);
 
+  // The engine's own "PL", "PM" and "PN" lead as "PK" does, even without an
+  // end record; their neighbours "PJ" and "PO" lead nothing.
+  const std::string tail(100, 'z');
+  for (const char second : {'J', 'K', 'L', 'M', 'N', 'O'}) {
+    const bool variant = second >= 'K' && second <= 'N';
+    const std::string lead = std::string("P") + second;
+    r.SetArchiveFile(dir.Write("lead.bin", lead + "\x03\x04" + tail));
+    EXPECT_EQ(r.ArcType(), variant ? atZip : atUnknown) << second;
+    EXPECT_EQ(r.ZipFlags(), variant ? zfLocalHeader : 0) << second;
+    EXPECT_EQ(r.DirectoryStart(), 0) << second;
+    r.SetArchiveFile(dir.Write("lead.bin", lead + "\x07\x08" + tail));
+    EXPECT_EQ(r.ArcType(), variant ? atZipMV : atUnknown) << second;
+    r.SetArchiveFile(dir.Write("lead.bin", lead + "CI" + tail));
+    EXPECT_EQ(r.ArcType(), atUnknown) << second;
+  }
+
   r.SetArchiveFile(dir.Write("x.jar", zip.bytes));
   EXPECT_EQ(r.ArcType(), atJar);
   r.SetArchiveFile(dir.Write("Upper.JAR", zip.bytes));
