@@ -32,7 +32,9 @@ int64_t TStream::Seek64(int64_t offset, TSeekOrigin origin) {
   return Seek(static_cast<int32_t>(offset), static_cast<int>(origin));
 }
 
-void TStream::SetSize(int32_t newSize) { SetSize64(newSize); }
+void TStream::SetSize(int32_t newSize) {
+  SetSize64(newSize);
+}
 
 void TStream::SetSize64(int64_t newSize) {
   if (newSize < INT32_MIN || newSize > INT32_MAX) throw EStreamError(kSizeOutOfRange);
@@ -74,7 +76,8 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
     count = source.GetSize();
   }
   int64_t copied = 0;
-  std::vector<char> buffer(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(count, 1), 1 << 20)));
+  std::vector<char> buffer(
+      static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(count, 1), 1 << 20)));
   while (copied < count) {
     int32_t chunk = static_cast<int32_t>(std::min<int64_t>(count - copied, buffer.size()));
     source.ReadBuffer(buffer.data(), chunk);
@@ -106,9 +109,15 @@ int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
 
 int64_t TMemoryStream::Seek64(int64_t offset, TSeekOrigin origin) {
   switch (origin) {
-  case TSeekOrigin::soBeginning: position_ = offset; break;
-  case TSeekOrigin::soCurrent: position_ += offset; break;
-  case TSeekOrigin::soEnd: position_ = static_cast<int64_t>(data_.size()) + offset; break;
+  case TSeekOrigin::soBeginning:
+    position_ = offset;
+    break;
+  case TSeekOrigin::soCurrent:
+    position_ += offset;
+    break;
+  case TSeekOrigin::soEnd:
+    position_ = static_cast<int64_t>(data_.size()) + offset;
+    break;
   }
   return position_;
 }
@@ -150,22 +159,26 @@ void TMemoryStream::SaveToStream(TStream& target) {
 
 TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_(ansiPath) {
   int flags;
-  if (mode == fmCreate) flags = O_RDWR | O_CREAT | O_TRUNC;
-  else if ((mode & 3) == fmOpenWrite) flags = O_WRONLY;
-  else if ((mode & 3) == fmOpenReadWrite) flags = O_RDWR;
-  else flags = O_RDONLY;
+  if (mode == fmCreate)
+    flags = O_RDWR | O_CREAT | O_TRUNC;
+  else if ((mode & 3) == fmOpenWrite)
+    flags = O_WRONLY;
+  else if ((mode & 3) == fmOpenReadWrite)
+    flags = O_RDWR;
+  else
+    flags = O_RDONLY;
   std::string path = platform::AnsiToUtf8(ansiPath);
   fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
   if (fd_ < 0) {
     const std::string& what = mode == fmCreate ? kCannotCreate.str() : kCannotOpen.str();
-    throw EFOpenError(what + " \"" + ansiPath + "\" " +
-                      platform::Utf8ToAnsi(std::strerror(errno)));
+    throw EFOpenError(what + " \"" + ansiPath + "\" " + platform::Utf8ToAnsi(std::strerror(errno)));
   }
   struct stat st {};
   if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd_);
     fd_ = -1;
-    throw EFOpenError(kCannotOpen.str() + " \"" + ansiPath + "\" " + platform::Utf8ToAnsi(std::strerror(EISDIR)));
+    throw EFOpenError(kCannotOpen.str() + " \"" + ansiPath + "\" " +
+                      platform::Utf8ToAnsi(std::strerror(EISDIR)));
   }
 }
 
@@ -176,7 +189,8 @@ TFileStream::~TFileStream() {
 int32_t TFileStream::Read(void* buffer, int32_t count) {
   if (count <= 0) return 0;
   ssize_t n;
-  do n = ::read(fd_, buffer, static_cast<size_t>(count));
+  do
+    n = ::read(fd_, buffer, static_cast<size_t>(count));
   while (n < 0 && errno == EINTR);
   return n < 0 ? 0 : static_cast<int32_t>(n);
 }
@@ -184,7 +198,8 @@ int32_t TFileStream::Read(void* buffer, int32_t count) {
 int32_t TFileStream::Write(const void* buffer, int32_t count) {
   if (count <= 0) return 0;
   ssize_t n;
-  do n = ::write(fd_, buffer, static_cast<size_t>(count));
+  do
+    n = ::write(fd_, buffer, static_cast<size_t>(count));
   while (n < 0 && errno == EINTR);
   return n < 0 ? 0 : static_cast<int32_t>(n);
 }
