@@ -18,8 +18,13 @@ const platform::AnsiText kSizeOutOfRange{"流的大小超出范围"};
 const platform::AnsiText kNegativeSize{"流的大小不能为负"};
 const platform::AnsiText kCannotCreate{"无法创建文件"};
 const platform::AnsiText kCannotOpen{"无法打开文件"};
+const platform::AnsiText kNotRegularFile{"不是普通文件"};
 const platform::AnsiText kSeekFailed{"文件定位失败: "};
 const platform::AnsiText kResizeFailed{"无法改变文件大小: "};
+
+std::string SystemText(int error) {
+  return platform::Utf8ToAnsi(std::strerror(error));
+}
 } // namespace
 
 int32_t TStream::Seek(int32_t offset, int origin) {
@@ -167,19 +172,31 @@ TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_
     flags = O_RDWR;
   else
     flags = O_RDONLY;
-  std::string path = platform::AnsiToUtf8(ansiPath);
-  fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-  if (fd_ < 0) {
-    const std::string& what = mode == fmCreate ? kCannotCreate.str() : kCannotOpen.str();
-    throw EFOpenError(what + " \"" + ansiPath + "\" " + platform::Utf8ToAnsi(std::strerror(errno)));
-  }
+  const std::string& what = mode == fmCreate ? kCannotCreate.str() : kCannotOpen.str();
+  const std::string path = platform::AnsiToUtf8(ansiPath);
+  // Opened without blocking, or a FIFO would wait for a writer forever; then
+  // only a regular file is kept: a FIFO or a device would be read as endless
+  // or foreign data.
+  fd_ = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd_ < 0) throw EFOpenError(what + " \"" + ansiPath + "\" " + SystemText(errno));
   struct stat st {};
-  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd_);
-    fd_ = -1;
-    throw EFOpenError(kCannotOpen.str() + " \"" + ansiPath + "\" " +
-                      platform::Utf8ToAnsi(std::strerror(EISDIR)));
+  std::string reason;
+  if (::fstat(fd_, &st) != 0) {
+    reason = SystemText(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    reason = SystemText(EISDIR);
+  } else if (!S_ISREG(st.st_mode)) {
+    reason = kNotRegularFile.str();
+  } else {
+    // Reads of the file itself wait as usual: a read that came back empty
+    // for want of data would look like the end of the file.
+    const int fileFlags = ::fcntl(fd_, F_GETFL);
+    if (fileFlags >= 0 && ::fcntl(fd_, F_SETFL, fileFlags & ~O_NONBLOCK) == 0) return;
+    reason = SystemText(errno);
   }
+  ::close(fd_);
+  fd_ = -1;
+  throw EFOpenError(what + " \"" + ansiPath + "\" " + reason);
 }
 
 TFileStream::~TFileStream() {

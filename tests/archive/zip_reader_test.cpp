@@ -1,3 +1,4 @@
+#include "archive/ZipControl.h"
 #include "archive/ZipDirReader.h"
 #include "archive/ZipEndRecord.h"
 #include "archive/ZipFileMask.h"
@@ -7,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace ziptest;
@@ -293,6 +295,25 @@ TEST(ZipDirReader, ActivationRefusesWithoutReadHandlerOrFile) {
   r.SetArchiveFile(dir.Path("never.zip"));
   EXPECT_FALSE(r.Activate());
   EXPECT_EQ(rec.errors, std::vector<int>{msgFileNotFound});
+}
+
+TEST(ZipDirReader, SpecialFilesAreNeitherWaitedForNorRead) {
+  ScratchDir dir;
+  // Opening a FIFO that has no writer for reading would wait forever; a
+  // device gives endless bytes.
+  ASSERT_EQ(::mkfifo(dir.Path("pipe.zip").c_str(), 0600), 0);
+  for (const std::string& path : {std::string("/dev/zero"), dir.Path("pipe.zip")}) {
+    TZipDirReader r;
+    r.SetArchiveFile(path);
+    EXPECT_EQ(r.ArcType(), atNA) << path;
+    EXPECT_EQ(r.ArchiveFile(), path);
+    Recorder rec;
+    rec.Attach(r);
+    EXPECT_FALSE(r.Activate()) << path;
+    EXPECT_TRUE(rec.calls.empty()) << path; // no OnActivate
+    EXPECT_EQ(rec.errors, std::vector<int>{msgErrorOpeningFile}) << path;
+    EXPECT_EQ(TZipInfo::ReadArchiveComment(path), "") << path;
+  }
 }
 
 TEST(ZipDirReader, FiltersChooseEntries) {
