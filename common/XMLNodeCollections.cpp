@@ -373,9 +373,13 @@ int32_t TXMLNodeList::IndexOf(const IXMLNodeRef& node) {
 
 void TXMLNodeList::Delete(int32_t index) {
   if (index < 0 || index >= items_.GetCount()) return;
-  TXMLNode* node = items_.Extract(index);
+  TXMLNode* node = items_.Items()[index];
+  // The node keeps its link to the owner, which from now on clears it as it
+  // clears a link set with SetParentNode. Registered first: that is the step
+  // that may fail.
+  if (node->parent_ == &owner_) node->KeepLinkOutsideList();
+  items_.Extract(index);
   SetNumbered(false);
-  Detached(node);
   node->Release();
 }
 
