@@ -266,7 +266,7 @@ public:
 
   // Appends the node and makes the list's owner its parent; -1 for an empty
   // reference. Raises the assertion failure for a node that is the owner or
-  // one of its ancestors.
+  // one of its ancestors, or that holds the owner anywhere below it.
   virtual int32_t Add(const IXMLNodeRef& node) = 0;
   virtual int32_t DeleteByName(const std::string& name) = 0;
   // An index outside 0..Count-1 does nothing. The node taken out keeps its

@@ -576,6 +576,28 @@ TEST(XmlNodeTree, NodeInTwoListsStaysSafe) {
   EXPECT_EQ(shared, first->GetChildNodes()->GetNode(0));
 }
 
+TEST(XmlNodeTree, NodeInTwoListsCannotCloseACycle) {
+  // b sits in the lists of a and c, and its parent link names c.
+  IXMLNodeRef a = NewElement("a");
+  IXMLNodeRef c = NewElement("c");
+  IXMLNodeRef b = a->AddChild("b");
+  c->GetChildNodes()->Add(b);
+  IXMLNodeRef d = b->AddChild("d");
+  ASSERT_EQ(c, b->GetParentNode());
+  // a holds b and d: below either of them it would hold itself.
+  for (const IXMLNodeRef& below : {b, d}) {
+    EXPECT_THROW(below->GetChildNodes()->Add(a), EAssertionFailed) << below->GetNodeName();
+    EXPECT_THROW(below->GetChildNodes()->Insert(0, a), EAssertionFailed);
+  }
+  EXPECT_EQ(1, b->GetChildNodes()->GetCount());
+  EXPECT_EQ(0, d->GetChildNodes()->GetCount());
+  EXPECT_FALSE(a->GetParentNode());
+  // Nothing below a holds c: a may go there, and the whole tree is freed.
+  c->GetChildNodes()->Insert(0, a);
+  EXPECT_EQ(c, a->GetParentNode());
+  EXPECT_EQ(2, c->GetChildNodes()->GetCount());
+}
+
 TEST(XmlNodeTree, CloningCopiesWithoutParent) {
   IXMLNodeRef root = NewElement("r", xoEncodeLineBreaks);
   IXMLNodeRef item = root->AddChild("Item");
