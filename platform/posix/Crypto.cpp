@@ -51,7 +51,8 @@ MdContext NewContext() {
 class TMappedFile {
 public:
   explicit TMappedFile(const std::string& ansiPath) {
-    const int fd = ::open(AnsiToUtf8(ansiPath).c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO without a writer must be refused, not waited for.
+    const int fd = ::open(AnsiToUtf8(ansiPath).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) RaiseOpenError(ansiPath, errno);
     struct stat st {};
     int error = ::fstat(fd, &st) != 0 ? errno : 0;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <string>
@@ -84,10 +86,11 @@ TEST(Ed25519File, Rfc8032VectorsAndEveryAlteration) {
   }
 }
 
-TEST(Ed25519File, MissingFileOrFolderRaises) {
+TEST(Ed25519File, AnythingButARegularFileRaises) {
   testsupport::TempFolder dir;
   dir.MakeFolder("folder");
-  for (const char* name : {"missing", "folder"})
+  ASSERT_EQ(::mkfifo(dir.Utf8("fifo").c_str(), 0600), 0); // no writer: never to be waited for
+  for (const char* name : {"missing", "folder", "fifo"})
     EXPECT_THROW(platform::VerifyEd25519File(dir.Ansi(name), {}, {}), EFOpenError) << name;
 }
 
