@@ -1,7 +1,10 @@
 #pragma once
-// Digests and signatures of downloaded packages: SHA-256 fed in pieces, and
-// the Ed25519 check of a whole file. Digests, keys and signatures are raw
-// bytes here; their text forms (hexadecimal, Base64) are the caller's.
+// Digests and signatures of downloaded packages: SHA-256 and SHA-512 fed in
+// pieces, and an Ed25519 check fed the same way. Digests, keys and
+// signatures are raw bytes here; their text forms (hexadecimal, Base64) are
+// the caller's.
+#include "platform/Ed25519.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +14,6 @@
 namespace platform {
 
 using TSha256Digest = std::array<uint8_t, 32>;
-using TEd25519PublicKey = std::array<uint8_t, 32>;
-using TEd25519Signature = std::array<uint8_t, 64>;
 
 // SHA-256 of the bytes fed to it, in any number of pieces.
 class TSha256 {
@@ -30,6 +31,44 @@ public:
 private:
   struct State;
   std::unique_ptr<State> state_;
+};
+
+// SHA-512 of the bytes fed to it, in any number of pieces.
+class TSha512 {
+public:
+  TSha512();
+  ~TSha512();
+  TSha512(const TSha512&) = delete;
+  TSha512& operator=(const TSha512&) = delete;
+
+  void Update(const void* data, size_t size);
+  // As TSha256::Final.
+  TSha512Digest Final();
+
+private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The Ed25519 check (RFC 8032, the pure form over the message itself) of a
+// message fed in pieces. The message only enters SHA-512(R || A || M), and
+// R and A are known before its first byte, so the hashing runs as the
+// pieces come and the verdict costs a fixed, small time.
+class TEd25519Verifier {
+public:
+  TEd25519Verifier(const TEd25519PublicKey& publicKey, const TEd25519Signature& signature);
+
+  void Update(const void* data, size_t size);
+  // True when the signature is the publisher's signature of everything fed
+  // since construction; false when not, also when the key is no canonical
+  // curve point or S is not below the group order. Ends the message: a
+  // verifier gives one verdict.
+  bool Verify();
+
+private:
+  TEd25519PublicKey publicKey_;
+  TEd25519Signature signature_;
+  TSha512 hasher_;
 };
 
 // True when `signature` is the Ed25519 signature (RFC 8032, the pure form over

@@ -1,6 +1,6 @@
 // The package digests over OpenSSL's libcrypto.
 //
-// libcurl shares libcrypto and its per-thread error queue: a failed check
+// libcurl shares libcrypto and its per-thread error queue: a failure here
 // clears the queue, so that a stale entry never shows up in a later TLS
 // error.
 #include "platform/Crypto.h"
@@ -35,12 +35,6 @@ struct PKeyFree {
   void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
 };
 using PKey = std::unique_ptr<EVP_PKEY, PKeyFree>;
-
-MdContext NewContext() {
-  MdContext ctx(EVP_MD_CTX_new());
-  if (!ctx) throw std::bad_alloc();
-  return ctx;
-}
 
 [[noreturn]] void RaiseOpenError(const std::string& ansiPath, int error) {
   throw EFOpenError(kCannotOpen.str() + " \"" + ansiPath + "\" " +
@@ -89,32 +83,66 @@ private:
   size_t size_ = 0;
 };
 
-} // namespace
-
-struct TSha256::State {
-  MdContext ctx = NewContext();
-  void Start() {
-    if (EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1)
-      throw std::runtime_error("libcrypto cannot compute SHA-256");
+// One libcrypto digest, started again after each result.
+class TDigest {
+public:
+  explicit TDigest(const EVP_MD* md) : md_(md), ctx_(EVP_MD_CTX_new()) {
+    if (!ctx_) throw std::bad_alloc();
+    Start();
   }
+  void Update(const void* data, size_t size) {
+    if (size > 0) EVP_DigestUpdate(ctx_.get(), data, size);
+  }
+  template <size_t N> std::array<uint8_t, N> Final() {
+    std::array<uint8_t, N> digest{};
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(ctx_.get(), digest.data(), &length);
+    Start();
+    return digest;
+  }
+
+private:
+  void Start() {
+    if (EVP_DigestInit_ex(ctx_.get(), md_, nullptr) != 1) {
+      ERR_clear_error();
+      throw std::runtime_error("libcrypto cannot compute the package digest");
+    }
+  }
+
+  const EVP_MD* md_;
+  MdContext ctx_;
 };
 
-TSha256::TSha256() : state_(std::make_unique<State>()) {
-  state_->Start();
-}
+} // namespace
 
+struct TSha256::State : TDigest {
+  State() : TDigest(EVP_sha256()) {}
+};
+
+TSha256::TSha256() : state_(std::make_unique<State>()) {}
 TSha256::~TSha256() = default;
 
 void TSha256::Update(const void* data, size_t size) {
-  if (size > 0) EVP_DigestUpdate(state_->ctx.get(), data, size);
+  state_->Update(data, size);
 }
 
 TSha256Digest TSha256::Final() {
-  TSha256Digest digest{};
-  unsigned int length = 0;
-  EVP_DigestFinal_ex(state_->ctx.get(), digest.data(), &length);
-  state_->Start();
-  return digest;
+  return state_->Final<32>();
+}
+
+struct TSha512::State : TDigest {
+  State() : TDigest(EVP_sha512()) {}
+};
+
+TSha512::TSha512() : state_(std::make_unique<State>()) {}
+TSha512::~TSha512() = default;
+
+void TSha512::Update(const void* data, size_t size) {
+  state_->Update(data, size);
+}
+
+TSha512Digest TSha512::Final() {
+  return state_->Final<64>();
 }
 
 bool VerifyEd25519File(const std::string& ansiPath, const TEd25519PublicKey& publicKey,
@@ -126,7 +154,8 @@ bool VerifyEd25519File(const std::string& ansiPath, const TEd25519PublicKey& pub
     ERR_clear_error();
     return false;
   }
-  MdContext ctx = NewContext();
+  MdContext ctx(EVP_MD_CTX_new());
+  if (!ctx) throw std::bad_alloc();
   const bool valid = EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
                      EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), file.Data(),
                                       file.Size()) == 1;
