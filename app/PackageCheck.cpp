@@ -43,46 +43,45 @@ std::optional<platform::TSha256Digest> ParseSha256Text(std::string_view text) {
 }
 
 TPackageCheck::TPackageCheck(std::optional<std::string> sha256,
-                             std::optional<std::string> signature, std::string publicKey,
+                             const std::optional<std::string>& signature, std::string publicKey,
                              std::string file)
-    : sha256_(std::move(sha256)), signature_(std::move(signature)),
-      publicKey_(std::move(publicKey)), file_(std::move(file)) {
+    : sha256_(std::move(sha256)), publicKey_(std::move(publicKey)), file_(std::move(file)) {
   if (sha256_) expected_ = ParseSha256Text(*sha256_);
+  if (publicKey_.empty()) return;
+  const auto key = DecodeBase64<32>(publicKey_);
+  const auto rawSignature = signature ? DecodeBase64<64>(*signature) : std::nullopt;
+  if (key && rawSignature)
+    verifier_ = std::make_unique<platform::TEd25519Verifier>(*key, *rawSignature);
 }
 
 TPackageCheck::~TPackageCheck() = default;
 
 void TPackageCheck::Advance(int64_t writtenEnd) {
-  if (!expected_ || writtenEnd <= hashed_) return;
+  if ((!expected_ && !verifier_) || writtenEnd <= fed_) return;
   if (!reader_) {
     reader_ = std::make_unique<TFileStream>(file_, fmOpenRead);
     buffer_.resize(kReadBlock);
   }
-  reader_->SetPosition(hashed_);
-  while (hashed_ < writtenEnd) {
-    const int32_t want = static_cast<int32_t>(std::min<int64_t>(kReadBlock, writtenEnd - hashed_));
+  reader_->SetPosition(fed_);
+  while (fed_ < writtenEnd) {
+    const int32_t want = static_cast<int32_t>(std::min<int64_t>(kReadBlock, writtenEnd - fed_));
     const int32_t got = reader_->Read(buffer_.data(), want);
-    // A file shorter than it should be leaves the digest short: it cannot match.
+    // A file shorter than it should be leaves the message short: it cannot
+    // match.
     if (got <= 0) return;
-    hasher_.Update(buffer_.data(), static_cast<size_t>(got));
-    hashed_ += got;
+    if (expected_) hasher_.Update(buffer_.data(), static_cast<size_t>(got));
+    if (verifier_) verifier_->Update(buffer_.data(), static_cast<size_t>(got));
+    fed_ += got;
   }
 }
 
 TPackageFault TPackageCheck::Verify() {
-  bool intact = true;
-  if (sha256_) {
-    if (expected_) Advance(std::numeric_limits<int64_t>::max());
-    intact = expected_ && hasher_.Final() == *expected_;
-  }
+  Advance(std::numeric_limits<int64_t>::max());
   reader_.reset();
-  if (!intact) return TPackageFault::Corrupt;
-  if (!publicKey_.empty() && !SignatureIsValid()) return TPackageFault::BadSignature;
+  if (sha256_ && !(expected_ && hasher_.Final() == *expected_)) return TPackageFault::Corrupt;
+  // A key is set but the signature or the key itself is malformed: no
+  // verifier could be made.
+  if (!publicKey_.empty() && !(verifier_ && verifier_->Verify()))
+    return TPackageFault::BadSignature;
   return TPackageFault::None;
-}
-
-bool TPackageCheck::SignatureIsValid() {
-  const auto key = DecodeBase64<32>(publicKey_);
-  const auto signature = signature_ ? DecodeBase64<64>(*signature_) : std::nullopt;
-  return key && signature && platform::VerifyEd25519File(file_, *key, *signature);
 }

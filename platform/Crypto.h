@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 
 namespace platform {
 
@@ -70,14 +69,5 @@ private:
   TEd25519Signature signature_;
   TSha512 hasher_;
 };
-
-// True when `signature` is the Ed25519 signature (RFC 8032, the pure form over
-// the message itself) of the file's bytes under `publicKey`; false when it is
-// not, also when the key is no valid curve point. The pure form needs the
-// whole message at once, so the file is mapped into the address space rather
-// than read into memory. Raises EFOpenError when the file cannot be opened or
-// mapped.
-bool VerifyEd25519File(const std::string& ansiPath, const TEd25519PublicKey& publicKey,
-                       const TEd25519Signature& signature);
 
 } // namespace platform

@@ -5,83 +5,19 @@
 // error.
 #include "platform/Crypto.h"
 
-#include "platform/CodePage.h"
-#include "platform/Exception.h"
-
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <new>
 #include <stdexcept>
 
 namespace platform {
 namespace {
 
-const AnsiText kCannotOpen{"无法打开文件"};
-
 struct MdContextFree {
   void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
 };
 using MdContext = std::unique_ptr<EVP_MD_CTX, MdContextFree>;
-
-struct PKeyFree {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-using PKey = std::unique_ptr<EVP_PKEY, PKeyFree>;
-
-[[noreturn]] void RaiseOpenError(const std::string& ansiPath, int error) {
-  throw EFOpenError(kCannotOpen.str() + " \"" + ansiPath + "\" " +
-                    Utf8ToAnsi(std::strerror(error)));
-}
-
-// A file's bytes mapped read-only for the life of the object.
-class TMappedFile {
-public:
-  explicit TMappedFile(const std::string& ansiPath) {
-    // Not blocking: a FIFO without a writer must be refused, not waited for.
-    const int fd = ::open(AnsiToUtf8(ansiPath).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) RaiseOpenError(ansiPath, errno);
-    struct stat st {};
-    int error = ::fstat(fd, &st) != 0 ? errno : 0;
-    if (error == 0 && !S_ISREG(st.st_mode)) error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    if (error != 0) {
-      ::close(fd);
-      RaiseOpenError(ansiPath, error);
-    }
-    size_ = static_cast<size_t>(st.st_size);
-    if (size_ > 0) {
-      void* data = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-      const int error = errno;
-      ::close(fd); // the mapping keeps the file
-      if (data == MAP_FAILED) RaiseOpenError(ansiPath, error);
-      data_ = static_cast<const unsigned char*>(data);
-      ::madvise(data, size_, MADV_SEQUENTIAL);
-    } else {
-      ::close(fd);
-    }
-  }
-  ~TMappedFile() {
-    if (data_) ::munmap(const_cast<unsigned char*>(data_), size_);
-  }
-  TMappedFile(const TMappedFile&) = delete;
-  TMappedFile& operator=(const TMappedFile&) = delete;
-
-  // Never null, also for an empty file.
-  const unsigned char* Data() const { return data_ ? data_ : &kEmpty; }
-  size_t Size() const { return size_; }
-
-private:
-  static constexpr unsigned char kEmpty = 0;
-  const unsigned char* data_ = nullptr;
-  size_t size_ = 0;
-};
 
 // One libcrypto digest, started again after each result.
 class TDigest {
@@ -143,24 +79,6 @@ void TSha512::Update(const void* data, size_t size) {
 
 TSha512Digest TSha512::Final() {
   return state_->Final<64>();
-}
-
-bool VerifyEd25519File(const std::string& ansiPath, const TEd25519PublicKey& publicKey,
-                       const TEd25519Signature& signature) {
-  const TMappedFile file(ansiPath);
-  PKey key(
-      EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, publicKey.data(), publicKey.size()));
-  if (!key) {
-    ERR_clear_error();
-    return false;
-  }
-  MdContext ctx(EVP_MD_CTX_new());
-  if (!ctx) throw std::bad_alloc();
-  const bool valid = EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
-                     EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), file.Data(),
-                                      file.Size()) == 1;
-  if (!valid) ERR_clear_error();
-  return valid;
 }
 
 } // namespace platform

@@ -307,6 +307,44 @@ TEST_F(PackageCheckTest, DigestCoversTheWholeFileAcrossResumesAndServerFaults) {
   }
 }
 
+// Both checks take each byte as it was when a work event passed it: bytes
+// that change on disk afterwards do not count. So they ran while the
+// package arrived, and the signature needs no pass over the file at the
+// end. A check that was fed nothing reads the altered bytes and refuses.
+TEST_F(PackageCheckTest, ChecksTakeTheBytesAsTheyWereWhenTheyArrived) {
+  const std::string key = publisher_.MakeKey("publisher");
+  const std::string publicKey = publisher_.PublicKey(key);
+  const std::string signature = publisher_.Sign(key, package_);
+  const std::string sha = Sha256Hex(package_);
+  struct Case {
+    const char* what;
+    std::optional<std::string> sha256, signature;
+    std::string publicKey;
+    TPackageFault unfed;
+  } cases[] = {
+      {"digest", sha, std::nullopt, "", TPackageFault::Corrupt},
+      {"signature", std::nullopt, signature, publicKey, TPackageFault::BadSignature},
+      {"digest and signature", sha, signature, publicKey, TPackageFault::Corrupt},
+  };
+  for (const Case& c : cases) {
+    for (int arrived : {0, 1, 65536, kPackageSize - 1, kPackageSize}) {
+      SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(arrived));
+      dir_.Write("package", package_.substr(0, arrived));
+      TPackageCheck check(c.sha256, c.signature, c.publicKey, dir_.Ansi("package"));
+      check.Advance(arrived / 3);
+      check.Advance(arrived);
+      std::string later = package_;
+      later.replace(0, arrived, arrived, 'x');
+      dir_.Write("package", later);
+      EXPECT_EQ(check.Verify(), TPackageFault::None);
+    }
+    dir_.Write("package", package_);
+    TPackageCheck unfed(c.sha256, c.signature, c.publicKey, dir_.Ansi("package"));
+    dir_.Write("package", std::string(1, 'x') + package_.substr(1));
+    EXPECT_EQ(unfed.Verify(), c.unfed) << c.what;
+  }
+}
+
 TEST_F(PackageCheckTest, RefusedTemplateLeavesTheInstalledOneAndEndsTheRun) {
   const std::string kind = Utf8ToAnsi("招标示范文本");
   const std::string name = Utf8ToAnsi("施工招标");
