@@ -138,6 +138,34 @@ TEd25519Signature PlusOrder(TEd25519Signature signature) {
   return signature;
 }
 
+// Keys written other than canonically, each beside the canonical encoding
+// of its point: y + p for each y below 19, with either sign, and the sign
+// bit set on x = 0 (the identity and (0, -1)).
+struct Encoding {
+  TBytes32 noncanonical, canonical;
+};
+
+std::vector<Encoding> NonCanonicalKeys() {
+  std::vector<Encoding> encodings;
+  for (int y = 0; y < 19; ++y) {
+    for (uint8_t sign : {0x00, 0x80}) {
+      Encoding e{};
+      e.noncanonical.fill(0xff);
+      e.noncanonical[0] = static_cast<uint8_t>(0xed + y);
+      e.noncanonical[31] = static_cast<uint8_t>(0x7f | sign);
+      e.canonical[0] = static_cast<uint8_t>(y);
+      e.canonical[31] = sign;
+      encodings.push_back(e);
+    }
+  }
+  for (size_t i : {0, 1}) {
+    Encoding e{kSmallOrder[i], kSmallOrder[i]};
+    e.noncanonical[31] |= 0x80;
+    encodings.push_back(e);
+  }
+  return encodings;
+}
+
 struct Case {
   std::string what;
   TEd25519PublicKey key;
@@ -150,6 +178,7 @@ TEST(Ed25519Verifier, AgreesWithLibcryptoOnGenuineAndAlteredSignatures) {
   constexpr int kSigners = 100;
   int compared = 0, accepted = 0;
   std::optional<Signer> previous;
+  const std::vector<Encoding> nonCanonical = NonCanonicalKeys();
   for (int n = 0; n < kSigners; ++n) {
     const Signer signer(RandomBytes<32>(random));
     const std::string message = RandomMessage(random, n % 10 == 0 ? 0 : 4000);
@@ -163,6 +192,7 @@ TEST(Ed25519Verifier, AgreesWithLibcryptoOnGenuineAndAlteredSignatures) {
         {"S + L", key, PlusOrder(genuine), message},
         {"message one byte longer", key, genuine, message + '\0'},
         {"random key bytes", RandomBytes<32>(random), genuine, message},
+        {"non-canonical key", nonCanonical[n % nonCanonical.size()].noncanonical, genuine, message},
     };
     if (!message.empty()) {
       std::string altered = message;
@@ -230,28 +260,7 @@ TEST(Ed25519Verifier, AgreesWithLibcryptoOnSmallOrderKeysAndNonces) {
 // written as y = p + 1, for instance; the same signatures under the
 // canonical encodings show that only the encoding is refused.
 TEST(Ed25519Verifier, RefusesKeysWhoseEncodingIsNotCanonical) {
-  struct Encoding {
-    TBytes32 noncanonical, canonical;
-  };
-  std::vector<Encoding> encodings;
-  for (int y = 0; y < 19; ++y) { // y + p, for each y that has one
-    for (uint8_t sign : {0x00, 0x80}) {
-      Encoding e{};
-      e.noncanonical.fill(0xff);
-      e.noncanonical[0] = static_cast<uint8_t>(0xed + y);
-      e.noncanonical[31] = static_cast<uint8_t>(0x7f | sign);
-      e.canonical[0] = static_cast<uint8_t>(y);
-      e.canonical[31] = sign;
-      encodings.push_back(e);
-    }
-  }
-  // x = 0 with the sign bit: the identity and (0, -1).
-  for (size_t i : {0, 1}) {
-    Encoding e{kSmallOrder[i], kSmallOrder[i]};
-    e.noncanonical[31] |= 0x80;
-    encodings.push_back(e);
-  }
-
+  const std::vector<Encoding> encodings = NonCanonicalKeys();
   std::mt19937 random(19);
   int canonicalAccepted = 0;
   for (const Encoding& e : encodings) {
