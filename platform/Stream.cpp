@@ -1,25 +1,18 @@
+// The streams every system shares; TFileStream lives in posix/ and win32/.
 #include "Stream.h"
 
 #include "CodePage.h"
 #include "Exception.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 // Texts of the stream errors.
 const platform::AnsiText kSeekOutOfRange{"流的定位超出范围"};
 const platform::AnsiText kSizeOutOfRange{"流的大小超出范围"};
 const platform::AnsiText kNegativeSize{"流的大小不能为负"};
-const platform::AnsiText kCannotCreate{"无法创建文件"};
-const platform::AnsiText kCannotOpen{"无法打开文件"};
-const platform::AnsiText kSeekFailed{"文件定位失败: "};
-const platform::AnsiText kResizeFailed{"无法改变文件大小: "};
 } // namespace
 
 int32_t TStream::Seek(int32_t offset, int origin) {
@@ -32,7 +25,9 @@ int64_t TStream::Seek64(int64_t offset, TSeekOrigin origin) {
   return Seek(static_cast<int32_t>(offset), static_cast<int>(origin));
 }
 
-void TStream::SetSize(int32_t newSize) { SetSize64(newSize); }
+void TStream::SetSize(int32_t newSize) {
+  SetSize64(newSize);
+}
 
 void TStream::SetSize64(int64_t newSize) {
   if (newSize < INT32_MIN || newSize > INT32_MAX) throw EStreamError(kSizeOutOfRange);
@@ -74,7 +69,8 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
     count = source.GetSize();
   }
   int64_t copied = 0;
-  std::vector<char> buffer(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(count, 1), 1 << 20)));
+  std::vector<char> buffer(
+      static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(count, 1), 1 << 20)));
   while (copied < count) {
     int32_t chunk = static_cast<int32_t>(std::min<int64_t>(count - copied, buffer.size()));
     source.ReadBuffer(buffer.data(), chunk);
@@ -106,9 +102,15 @@ int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
 
 int64_t TMemoryStream::Seek64(int64_t offset, TSeekOrigin origin) {
   switch (origin) {
-  case TSeekOrigin::soBeginning: position_ = offset; break;
-  case TSeekOrigin::soCurrent: position_ += offset; break;
-  case TSeekOrigin::soEnd: position_ = static_cast<int64_t>(data_.size()) + offset; break;
+  case TSeekOrigin::soBeginning:
+    position_ = offset;
+    break;
+  case TSeekOrigin::soCurrent:
+    position_ += offset;
+    break;
+  case TSeekOrigin::soEnd:
+    position_ = static_cast<int64_t>(data_.size()) + offset;
+    break;
   }
   return position_;
 }
@@ -144,62 +146,4 @@ void TMemoryStream::LoadFromStream(TStream& source) {
 
 void TMemoryStream::SaveToStream(TStream& target) {
   if (!data_.empty()) target.WriteBuffer(data_.data(), static_cast<int64_t>(data_.size()));
-}
-
-// --- TFileStream -----------------------------------------------------------
-
-TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_(ansiPath) {
-  int flags;
-  if (mode == fmCreate) flags = O_RDWR | O_CREAT | O_TRUNC;
-  else if ((mode & 3) == fmOpenWrite) flags = O_WRONLY;
-  else if ((mode & 3) == fmOpenReadWrite) flags = O_RDWR;
-  else flags = O_RDONLY;
-  std::string path = platform::AnsiToUtf8(ansiPath);
-  fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-  if (fd_ < 0) {
-    const std::string& what = mode == fmCreate ? kCannotCreate.str() : kCannotOpen.str();
-    throw EFOpenError(what + " \"" + ansiPath + "\" " +
-                      platform::Utf8ToAnsi(std::strerror(errno)));
-  }
-  struct stat st {};
-  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd_);
-    fd_ = -1;
-    throw EFOpenError(kCannotOpen.str() + " \"" + ansiPath + "\" " + platform::Utf8ToAnsi(std::strerror(EISDIR)));
-  }
-}
-
-TFileStream::~TFileStream() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-int32_t TFileStream::Read(void* buffer, int32_t count) {
-  if (count <= 0) return 0;
-  ssize_t n;
-  do n = ::read(fd_, buffer, static_cast<size_t>(count));
-  while (n < 0 && errno == EINTR);
-  return n < 0 ? 0 : static_cast<int32_t>(n);
-}
-
-int32_t TFileStream::Write(const void* buffer, int32_t count) {
-  if (count <= 0) return 0;
-  ssize_t n;
-  do n = ::write(fd_, buffer, static_cast<size_t>(count));
-  while (n < 0 && errno == EINTR);
-  return n < 0 ? 0 : static_cast<int32_t>(n);
-}
-
-int64_t TFileStream::Seek64(int64_t offset, TSeekOrigin origin) {
-  int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
-               : origin == TSeekOrigin::soCurrent ? SEEK_CUR
-                                                  : SEEK_END;
-  off_t r = ::lseek(fd_, static_cast<off_t>(offset), whence);
-  if (r < 0) throw EStreamError(kSeekFailed.str() + fileName_);
-  return static_cast<int64_t>(r);
-}
-
-void TFileStream::SetSize64(int64_t newSize) {
-  if (::ftruncate(fd_, static_cast<off_t>(newSize)) != 0)
-    throw EStreamError(kResizeFailed.str() + fileName_);
-  if (GetPosition() > newSize) Seek64(newSize, TSeekOrigin::soBeginning);
 }
