@@ -30,8 +30,14 @@ std::string FormatText(const std::string& pattern, const std::string& value) {
   return out;
 }
 
+// A '%' in the path is doubled: the command interpreter would otherwise take
+// "%NAME%" in a folder name for a variable and start another program.
 std::string BatchLine(const std::string& path, const std::string& switches) {
-  return "\"" + path + "\" " + switches;
+  std::string line = "\"";
+  line += platform::EscapeBatchText(path);
+  line += "\" ";
+  line += switches;
+  return line;
 }
 
 bool IsLeadByte(char c) {
