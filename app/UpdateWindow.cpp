@@ -17,13 +17,18 @@
 #include <FL/Fl_Progress.H>
 #include <FL/Fl_Text_Buffer.H>
 #include <FL/Fl_Text_Display.H>
+#include <FL/fl_draw.H>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
 namespace {
 
 // The error box: an OK button and the error icon.
+// FLTK draws a label a few pixels in from its box's edges.
+constexpr double kLabelMargin = 8.0;
+
 constexpr int32_t kErrorBoxStyle = platform::mbOk | platform::mbIconError;
 
 Fl_Color Colour(uint32_t rgb) {
@@ -196,7 +201,6 @@ void TUpdateWindow::SyncWidget(ControlId id) {
   const TControl& c = model[id];
   Fl_Widget* w = widgets_[static_cast<int>(id)];
   TRect r = model.Bounds(id);
-  w->resize(r.left, r.top, r.width, r.height);
 
   std::string caption;
   switch (c.def->kind) {
@@ -204,6 +208,16 @@ void TUpdateWindow::SyncWidget(ControlId id) {
     if (model.CaptionShows(id)) caption = platform::AnsiToUtf8(c.caption);
     break;
   case TControlKind::ckLabel:
+    // Labels that do not wrap grow to their text, as the form's labels size
+    // themselves: the speed text is wider than the design text it replaces.
+    if (!c.def->wordWrap) {
+      fl_font(w->labelfont(), w->labelsize());
+      r.width =
+          std::max(r.width, static_cast<int>(fl_width(platform::AnsiToUtf8(c.caption).c_str()) +
+                                             kLabelMargin));
+    }
+    caption = platform::AnsiToUtf8(c.caption);
+    break;
   case TControlKind::ckButton:
     caption = platform::AnsiToUtf8(c.caption);
     break;
@@ -223,6 +237,7 @@ void TUpdateWindow::SyncWidget(ControlId id) {
   case TControlKind::ckPicture:
     break;
   }
+  w->resize(r.left, r.top, r.width, r.height);
   int index = static_cast<int>(id);
   if (caption != shownCaptions_[index] || !w->label()) {
     shownCaptions_[index] = caption;

@@ -12,9 +12,11 @@ namespace platform {
 using TWriteChunk = std::function<bool(std::string_view bytes)>;
 
 // Writes `data` to a temporary file in the folder of `ansiPath`, flushes it to
-// disk and moves it over `ansiPath`. A symbolic link is followed: the file
-// it names is replaced, the link stays. The mode (and, where permitted, the
-// owner) of an existing file is kept; a new file gets 0666 less the umask.
+// disk and moves it over `ansiPath`. On Linux a symbolic link is followed
+// (the file it names is replaced, the link stays), the mode (and, where
+// permitted, the owner) of an existing file is kept and a new file gets 0666
+// less the umask. Windows keeps the attributes of an existing file and
+// refuses a read-only file or a link in its place.
 // Returns false and leaves the old file untouched, with no temporary file
 // left behind, when any step fails.
 bool WriteFileAtomically(const std::string& ansiPath, std::string_view data);

@@ -13,11 +13,16 @@
 namespace {
 const platform::AnsiText kCannotCreate{"无法创建文件"};
 const platform::AnsiText kCannotOpen{"无法打开文件"};
+const platform::AnsiText kNotRegularFile{"不是普通文件"};
 const platform::AnsiText kSeekFailed{"文件定位失败: "};
 const platform::AnsiText kResizeFailed{"无法改变文件大小: "};
 
 int Fd(intptr_t handle) {
   return static_cast<int>(handle);
+}
+
+std::string SystemText(int error) {
+  return platform::Utf8ToAnsi(std::strerror(error));
 }
 } // namespace
 
@@ -31,19 +36,31 @@ TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_
     flags = O_RDWR;
   else
     flags = O_RDONLY;
-  std::string path = platform::AnsiToUtf8(ansiPath);
-  handle_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-  if (handle_ < 0) {
-    const std::string& what = mode == fmCreate ? kCannotCreate.str() : kCannotOpen.str();
-    throw EFOpenError(what + " \"" + ansiPath + "\" " + platform::Utf8ToAnsi(std::strerror(errno)));
-  }
+  const std::string& what = mode == fmCreate ? kCannotCreate.str() : kCannotOpen.str();
+  const std::string path = platform::AnsiToUtf8(ansiPath);
+  // Opened without blocking, or a FIFO would wait for a writer forever; then
+  // only a regular file is kept: a FIFO or a device would be read as endless
+  // or foreign data.
+  handle_ = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (handle_ < 0) throw EFOpenError(what + " \"" + ansiPath + "\" " + SystemText(errno));
   struct stat st {};
-  if (::fstat(Fd(handle_), &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(Fd(handle_));
-    handle_ = -1;
-    throw EFOpenError(kCannotOpen.str() + " \"" + ansiPath + "\" " +
-                      platform::Utf8ToAnsi(std::strerror(EISDIR)));
+  std::string reason;
+  if (::fstat(Fd(handle_), &st) != 0) {
+    reason = SystemText(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    reason = SystemText(EISDIR);
+  } else if (!S_ISREG(st.st_mode)) {
+    reason = kNotRegularFile.str();
+  } else {
+    // Reads of the file itself wait as usual: a read that came back empty
+    // for want of data would look like the end of the file.
+    const int fileFlags = ::fcntl(Fd(handle_), F_GETFL);
+    if (fileFlags >= 0 && ::fcntl(Fd(handle_), F_SETFL, fileFlags & ~O_NONBLOCK) == 0) return;
+    reason = SystemText(errno);
   }
+  ::close(Fd(handle_));
+  handle_ = -1;
+  throw EFOpenError(what + " \"" + ansiPath + "\" " + reason);
 }
 
 TFileStream::~TFileStream() {

@@ -38,8 +38,10 @@ inline bool Accepts(int port) {
 // configuration and logs live in `workUtf8`.
 class NginxServer {
 public:
+  // With `tls`, the server speaks HTTPS with the certificate and key
+  // `workUtf8`/server.crt and server.key, made by the caller.
   NginxServer(const std::string& rootUtf8, const std::string& workUtf8,
-              const std::string& serverConfig = {}) {
+              const std::string& serverConfig = {}, bool tls = false) {
     std::filesystem::create_directories(workUtf8);
     std::mt19937 random(
         static_cast<unsigned>(::getpid()) ^
@@ -63,7 +65,11 @@ public:
                           << "  scgi_temp_path " << workUtf8 << "/scgi;\n"
                           << "  default_type application/octet-stream;\n"
                           << "  server {\n"
-                          << "    listen 127.0.0.1:" << port << ";\n"
+                          << "    listen 127.0.0.1:" << port << (tls ? " ssl" : "") << ";\n"
+                          << (tls ? "    ssl_certificate " + workUtf8 +
+                                        "/server.crt;\n    ssl_certificate_key " + workUtf8 +
+                                        "/server.key;\n"
+                                  : std::string())
                           << "    root " << rootUtf8 << ";\n"
                           << serverConfig << "\n"
                           << "  }\n"
