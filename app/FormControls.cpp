@@ -11,49 +11,52 @@ using enum TAlign;
 constexpr std::optional<ControlId> kWindow;
 constexpr uint32_t kFace = kColourButtonFace;
 constexpr uint32_t kBlue = kColourContent;
+constexpr const char* kTahoma = "Tahoma";
+constexpr const char* kCaptionFont = "微软雅黑";
 
 // The form resource, in parent-child order. Positions are left, top within the
 // parent; an aligned control's left/top are what the layout gives it at the
 // design size.
 constexpr std::array<TControlDef, kControlCount> kControlTable{{
     // id, name, kind, parent, align, left, top, width, height, caption,
-    // visible, action, font height, colour, text colour, word wrap
+    // visible, action, font height, colour, text colour, word wrap, font
     {pnlTop, "pnlTop", ckPanel, kWindow, alTop, 0, 0, 424, 37, "", true, ActionId::None, 11, kFace,
-     kColourText, false},
+     kColourText, false, kTahoma},
     {imgTop, "imgTop", ckPicture, pnlTop, alClient, 1, 1, 422, 35, "", true, ActionId::None, 11,
-     kFace, kColourText, false},
+     kFace, kColourText, false, kTahoma},
     {lblFormCaption, "lblFormCaption", ckLabel, pnlTop, alNone, 42, 5, 64, 21, "在线升级", true,
-     ActionId::None, 16, kFace, kColourHighlightText, false},
+     ActionId::None, 16, kFace, kColourHighlightText, false, kCaptionFont},
     {imgClose, "imgClose", ckPicture, pnlTop, alNone, 405, 7, 9, 11, "", true, ActionId::None, 11,
-     kFace, kColourText, false},
+     kFace, kColourText, false, kTahoma},
     {imgTitle, "imgTitle", ckPicture, pnlTop, alNone, 17, 8, 32, 32, "", true, ActionId::None, 11,
-     kFace, kColourText, false},
+     kFace, kColourText, false, kTahoma},
     {pnlMain, "pnlMain", ckPanel, kWindow, alClient, 0, 37, 424, 603,
-     "出错了，重装程序可能解决问题。", true, ActionId::None, 13, kBlue, kColourText, false},
+     "出错了，重装程序可能解决问题。", true, ActionId::None, 13, kBlue, kColourText, false,
+     kTahoma},
     {pnl1, "pnl1", ckPanel, pnlMain, alTop, 1, 1, 422, 232, "", false, ActionId::None, 11, kBlue,
-     kColourText, false},
+     kColourText, false, kTahoma},
     {lblPrompt1, "lblPrompt1", ckLabel, pnl1, alNone, 54, 26, 210, 16,
-     "检测到新版本，是否下载更新？", true, ActionId::None, 11, kBlue, kColourText, false},
+     "检测到新版本，是否下载更新？", true, ActionId::None, 11, kBlue, kColourText, false, kTahoma},
     {btnUpdate, "btnUpdate", ckButton, pnl1, alNone, 229, 61, 77, 26, "立即更新", true,
-     ActionId::acUpdate, 11, kFace, kColourText, false},
+     ActionId::acUpdate, 11, kFace, kColourText, false, kTahoma},
     {btnLater, "btnLater", ckButton, pnl1, alNone, 327, 61, 77, 26, "稍后再说", true,
-     ActionId::acLater, 11, kFace, kColourText, false},
+     ActionId::acLater, 11, kFace, kColourText, false, kTahoma},
     {mmo1, "mmo1", ckMemo, pnl1, alBottom, 1, 112, 420, 119, "eqweqw", true, ActionId::None, 13,
-     kBlue, kColourRed, false},
+     kBlue, kColourRed, false, kTahoma},
     {pnl2, "pnl2", ckPanel, pnlMain, alTop, 1, 1, 422, 200, "", false, ActionId::None, 11, kBlue,
-     kColourText, false},
+     kColourText, false, kTahoma},
     {lblPrompt2, "lblPrompt2", ckLabel, pnl2, alNone, 54, 56, 110, 16, "正在检测更新. . .", true,
-     ActionId::None, 11, kBlue, kColourText, false},
+     ActionId::None, 11, kBlue, kColourText, false, kTahoma},
     {lblShow, "lblShow", ckLabel, pnl2, alNone, 274, 74, 60, 16, "(10K/20M)", false, ActionId::None,
-     11, kBlue, kColourText, false},
+     11, kBlue, kColourText, false, kTahoma},
     {pbUpdate, "pbUpdate", ckProgressBar, pnl2, alNone, 75, 96, 233, 17, "", false, ActionId::None,
-     11, kFace, kColourText, false},
+     11, kFace, kColourText, false, kTahoma},
     {pnl3, "pnl3", ckPanel, pnlMain, alTop, 1, 1, 422, 200, "", false, ActionId::None, 11, kBlue,
-     kColourText, false},
+     kColourText, false, kTahoma},
     {lblPrompt3, "lblPrompt3", ckLabel, pnl3, alNone, 54, 63, 264, 42,
-     "当前已是最新版本，无需升级。", true, ActionId::None, 11, kBlue, kColourText, true},
+     "当前已是最新版本，无需升级。", true, ActionId::None, 11, kBlue, kColourText, true, kTahoma},
     {btnOK, "btnOK", ckButton, pnl3, alNone, 233, 136, 75, 33, "确  定", true, ActionId::None, 11,
-     kFace, kColourText, false},
+     kFace, kColourText, false, kTahoma},
 }};
 
 constexpr bool TableIsInIdOrder() {

@@ -67,6 +67,9 @@ struct TControlDef {
   uint32_t colour; // background
   uint32_t textColour;
   bool wordWrap; // labels: wrap inside a fixed size
+  // The font's face name, UTF-8. Systems that lack it draw with a font of
+  // their own that covers Chinese.
+  const char* fontFaceUtf8;
 };
 
 struct TActionDef {

@@ -1,5 +1,6 @@
 // Shows one message box of ZorvaUiUtils and prints what it answered, for the
-// tests that run it under a virtual display. Arguments are UTF-8:
+// tests that run it under a virtual display. Arguments are in the system's
+// encoding (UTF-8 on Linux, ANSI on Windows):
 //   message_box_probe ask <with cancel 0|1> <default button> <text>
 //   message_box_probe info <text>
 //   message_box_probe task|classic <caption> <icon id> <button set> <text>
@@ -15,7 +16,7 @@
 int main(int argc, char** argv) {
   const std::string call = argc > 1 ? argv[1] : "";
   auto arg = [&](int i) { return std::string(i < argc ? argv[i] : ""); };
-  auto ansi = [&](int i) { return platform::Utf8ToAnsi(arg(i)); };
+  auto ansi = [&](int i) { return platform::ArgumentToAnsi(arg(i)); };
 
   if (call == "ask" && argc == 5) {
     int32_t r = AskConfirmation(ansi(4), arg(2) == "1", std::atoi(argv[3]));

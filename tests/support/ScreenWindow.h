@@ -67,6 +67,20 @@ inline int TakeScreenshot(const VirtualDisplay& display, const WindowPlace& plac
   return 0;
 }
 
+// The same, for a window that may not be drawn yet when it is found (Wine
+// lists a window before it maps it): waits up to `limit` for a picture with
+// more than two colours. Returns the number of colours of the last picture.
+inline int TakeDrawnScreenshot(const VirtualDisplay& display, const WindowPlace& place,
+                               const std::string& file, std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  int colours = TakeScreenshot(display, place, file);
+  while (colours <= 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    colours = TakeScreenshot(display, place, file);
+  }
+  return colours;
+}
+
 // Moves the pointer to (x, y) of the screen and clicks there.
 inline void ClickAt(const VirtualDisplay& display, int x, int y) {
   display.Run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");

@@ -7,11 +7,9 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServers.h"
+#include "tests/windows/WineSession.h"
 
 #include <gtest/gtest.h>
-
-#include <pwd.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -23,28 +21,13 @@ namespace {
 using platform::Utf8ToAnsi;
 using testsupport::ChildProcess;
 
-const char* const kWine = "/usr/lib/wine/wine64";
-
 std::string Template(int version, size_t size) {
   return ziptest::BuildZip({{"content.xml", std::string(size, static_cast<char>('a' + version))}},
                            "[Region]\r\nVersion=" + std::to_string(version) + "\r\n")
       .bytes;
 }
 
-// The Wine prefix of this run and, in it, the folder that GetTempPathA
-// gives: Wine takes it from the prefix, not from the environment.
-std::string WinePrefix() {
-  if (const char* prefix = std::getenv("WINEPREFIX"); prefix != nullptr && *prefix != '\0')
-    return prefix;
-  const char* home = std::getenv("HOME");
-  return std::string(home != nullptr ? home : "") + "/.wine";
-}
-
-std::string WorkingFolder() {
-  const passwd* user = ::getpwuid(::getuid());
-  return WinePrefix() + "/drive_c/users/" + (user != nullptr ? user->pw_name : "root") +
-         "/Temp/MQTUpdate";
-}
+using winetest::WorkingFolder;
 
 class TemplateRefreshUnderWine : public ::testing::Test {
 protected:
@@ -83,14 +66,10 @@ protected:
   // Runs `update.exe -ZB 施工招标` under Wine with a Chinese system code
   // page and no display; returns its exit code.
   int Run() {
-    ChildProcess update({kWine, dir_.Utf8("exe/update.exe"), "-ZB", "施工招标"},
-                        {{"DISPLAY", std::nullopt},
-                         {"WAYLAND_DISPLAY", std::nullopt},
-                         {"LC_ALL", "zh_CN.UTF-8"},
-                         {"WINEDEBUG", "-all"},
-                         {"WINEPREFIX", WinePrefix()}},
-                        dir_.Utf8("update-" + std::to_string(++runs_) + ".log"));
-    const auto code = update.WaitFor(std::chrono::seconds(120));
+    auto update =
+        winetest::StartWine({dir_.Utf8("exe/update.exe"), "-ZB", "施工招标"}, std::nullopt,
+                            dir_.Utf8("update-" + std::to_string(++runs_) + ".log"));
+    const auto code = update->WaitFor(std::chrono::seconds(120));
     EXPECT_TRUE(code.has_value()) << "the updater did not end";
     lastLog_ = dir_.Read("update-" + std::to_string(runs_) + ".log");
     return code.value_or(-1);
