@@ -1,10 +1,9 @@
 #include "common/XMLWriter.h"
 
+#include "common/XMLCodeConversion.h"
 #include "common/XMLTreeWalk.h"
-#include "common/ZorvaStreamUtils.h"
 #include "common/ZorvaXMLDoc.h"
 #include "platform/Assert.h"
-#include "platform/CodePage.h"
 #include "platform/Stream.h"
 
 #include <string_view>
@@ -19,9 +18,11 @@ bool IsAscii(std::string_view text) {
 
 } // namespace
 
-TXMLBuilder::TXMLBuilder(TStream* stream) : stream_(stream) {
+TXMLBuilder::TXMLBuilder(TStream* stream) : stream_(stream), out_(&line_) {
   ZORVA_ASSERT(stream != nullptr);
 }
+
+TXMLBuilder::TXMLBuilder(std::string& text) : out_(&text) {}
 
 void TXMLBuilder::WriteDocument(IXMLDocument* document, bool rawText, bool forceAnsi) {
   auto* own = dynamic_cast<TXMLDocument*>(document);
@@ -42,14 +43,14 @@ void TXMLBuilder::WriteNode(IXMLNode* node) {
 }
 
 // The level is handed down instead of asking each node for it, which would
-// walk up to the root once per node. Lines are built in place in pending_.
+// walk up to the root once per node. Lines are built in place in out_.
 void TXMLBuilder::WriteTree(TXMLNode& root, int32_t level) {
   WalkXMLTree(
       root, level, false,
       [this](TXMLNode& node, int32_t nodeLevel, bool) {
         if (node.Children().Count() != 0) {
           WriteIndent(nodeLevel);
-          const size_t start = pending_.size();
+          const size_t start = out_->size();
           AppendOpenTag(node, false);
           EndLine(start);
         } else {
@@ -59,7 +60,7 @@ void TXMLBuilder::WriteTree(TXMLNode& root, int32_t level) {
       [this](TXMLNode& node, int32_t nodeLevel, bool) {
         if (node.Children().Count() == 0) return;
         WriteIndent(nodeLevel);
-        const size_t start = pending_.size();
+        const size_t start = out_->size();
         AppendCloseTag(node);
         EndLine(start);
       });
@@ -70,25 +71,25 @@ void TXMLBuilder::WriteLeaf(TXMLNode& node, int32_t level) {
   if (!RawText) decoded = node.GetAsString();
   const std::string_view text = RawText ? node.Text() : std::string_view(decoded);
   WriteIndent(level);
-  const size_t start = pending_.size();
+  const size_t start = out_->size();
   switch (node.Type()) {
   case TXMLNodeType::ntText:
-    pending_ += text;
+    *out_ += text;
     break;
   case TXMLNodeType::ntCData:
-    pending_ += "<![CDATA[";
-    pending_ += text;
-    pending_ += "]]>";
+    *out_ += "<![CDATA[";
+    *out_ += text;
+    *out_ += "]]>";
     break;
   case TXMLNodeType::ntComment:
-    pending_ += "<!--";
-    pending_ += text;
-    pending_ += "-->";
+    *out_ += "<!--";
+    *out_ += text;
+    *out_ += "-->";
     break;
   case TXMLNodeType::ntElement:
     AppendOpenTag(node, text.empty());
     if (!text.empty()) {
-      pending_ += text;
+      *out_ += text;
       AppendCloseTag(node);
     }
     break;
@@ -97,19 +98,19 @@ void TXMLBuilder::WriteLeaf(TXMLNode& node, int32_t level) {
 }
 
 void TXMLBuilder::AppendOpenTag(const TXMLNode& node, bool selfClosing) {
-  pending_ += '<';
-  pending_ += node.Name();
+  *out_ += '<';
+  *out_ += node.Name();
   if (!node.Attributes().Items().empty()) {
-    pending_ += ' ';
-    node.Attributes().AppendXML(pending_);
+    *out_ += ' ';
+    node.Attributes().AppendXML(*out_);
   }
-  pending_ += selfClosing ? "/>" : ">";
+  *out_ += selfClosing ? "/>" : ">";
 }
 
 void TXMLBuilder::AppendCloseTag(const TXMLNode& node) {
-  pending_ += "</";
-  pending_ += node.Name();
-  pending_ += '>';
+  *out_ += "</";
+  *out_ += node.Name();
+  *out_ += '>';
 }
 
 std::string TXMLBuilder::BuildOpenTag(IXMLNode* node, bool selfClosing) {
@@ -134,31 +135,33 @@ std::string TXMLBuilder::BuildCloseTag(IXMLNode* node) {
 }
 
 void TXMLBuilder::WriteIndent(int32_t level) {
-  if (Indent && level > 0) pending_.append(static_cast<size_t>(level) * 4, ' ');
+  if (Indent && level > 0) out_->append(static_cast<size_t>(level) * 4, ' ');
 }
 
 void TXMLBuilder::WriteLine(const std::string& text) {
-  const size_t start = pending_.size();
-  pending_ += text;
+  const size_t start = out_->size();
+  *out_ += text;
   EndLine(start);
 }
 
 void TXMLBuilder::EndLine(size_t lineStart) {
+  std::string& out = *out_;
   // Most lines of real documents are ASCII, which UTF-8 leaves as it is.
-  if (Utf8Output && !IsAscii(std::string_view(pending_).substr(lineStart))) {
-    const std::string converted =
-        platform::AnsiToUtf8(std::string_view(pending_).substr(lineStart));
-    pending_.resize(lineStart);
-    pending_ += converted;
+  if (Utf8Output && !IsAscii(std::string_view(out).substr(lineStart))) {
+    converted_.clear();
+    XMLAnsiToUtf8Append(std::string_view(out).substr(lineStart), converted_);
+    out.resize(lineStart);
+    out += converted_;
   }
-  pending_ += LineBreak;
-  // Emptied before the write, so that a failed write does not send this
-  // line's indentation again with the next one.
-  std::string out;
-  out.swap(pending_);
+  out += LineBreak;
+  if (!stream_) return;
+  // Emptied also when the write fails, so that this line's indentation is
+  // not sent again with the next one.
+  struct TEmptyOnExit {
+    std::string& line;
+    ~TEmptyOnExit() { line.clear(); }
+  } empty{out};
   stream_->WriteBuffer(out.data(), static_cast<int64_t>(out.size()));
-  out.clear();
-  pending_.swap(out);
 }
 
 void SaveDocumentToStream(IXMLDocument* document, TStream* stream) {
@@ -166,13 +169,12 @@ void SaveDocumentToStream(IXMLDocument* document, TStream* stream) {
   builder.WriteDocument(document, true, false);
 }
 
+// The lines go straight into the result: nothing but the writer sees them,
+// so they need not pass through a stream on their way.
 std::string DocumentToString(IXMLDocument* document, bool rawText) {
-  TBlockMemoryStream stream(4096);
-  TXMLBuilder builder(&stream);
+  std::string result;
+  TXMLBuilder builder(result);
   builder.WriteDocument(document, rawText, true);
-  std::string result(static_cast<size_t>(stream.GetSize()), '\0');
-  stream.Seek(0, 0);
-  stream.ReadBuffer(result.data(), static_cast<int64_t>(result.size()));
   return result;
 }
 

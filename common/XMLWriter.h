@@ -20,6 +20,9 @@ class TXMLBuilder {
 public:
   // A null stream raises the assertion failure. The stream is not owned.
   explicit TXMLBuilder(TStream* stream);
+  // Appends the lines to `text` instead of writing them to a stream; `text`
+  // must outlive the writer.
+  explicit TXMLBuilder(std::string& text);
 
   // Each line preceded by four blanks per level.
   bool Indent = false;
@@ -57,13 +60,17 @@ private:
   void WriteLeaf(TXMLNode& node, int32_t level);
   void AppendOpenTag(const TXMLNode& node, bool selfClosing);
   void AppendCloseTag(const TXMLNode& node);
-  // Converts the line that begins at `lineStart` in pending_ when UTF-8
-  // output is on, adds the line break and sends it all.
+  // Converts the line that begins at `lineStart` in out_ when UTF-8 output
+  // is on, adds the line break and, for a stream, sends the line.
   void EndLine(size_t lineStart);
 
-  TStream* stream_;
-  // The indentation of the line being built, sent together with the line.
-  std::string pending_;
+  TStream* stream_ = nullptr;
+  // Where lines are built: the line buffer for a stream, which holds one
+  // line (with its indentation) at a time, or the caller's text.
+  std::string* out_;
+  std::string line_;
+  // The UTF-8 form of a line, reused from line to line.
+  std::string converted_;
 };
 
 // `document` as a file: raw text, UTF-8 when its encoding says so.

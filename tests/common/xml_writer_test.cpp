@@ -1,6 +1,7 @@
 #include "common/XMLWriter.h"
 
 #include "bench/xml_write_docs.h"
+#include "common/XMLCodeConversion.h"
 #include "common/ZorvaXMLIntf.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
@@ -157,6 +158,28 @@ TEST(XmlWriter, NodeSavesItsSubtreeCompactlyWithoutConversion) {
   EXPECT_EQ("<Empty/>", std::string(child.Memory(), static_cast<size_t>(child.GetSize())));
   SaveNodeToStream(nullptr, &child);
   EXPECT_EQ(8, child.GetSize()) << "a null node writes nothing";
+}
+
+// The writer's own GBK to UTF-8 conversion against the platform's: every
+// byte from 0x80 on before every byte, between ASCII runs of every length
+// around the eight-byte steps, and each such byte cut off at the end.
+TEST(XmlWriter, Utf8OutputMatchesThePlatformConversion) {
+  std::string all;
+  for (unsigned first = 0x80, k = 0; first <= 0xFF; ++first)
+    for (unsigned second = 0; second <= 0xFF; ++second, ++k) {
+      all.append(k % 11, 'a');
+      all += static_cast<char>(first);
+      all += static_cast<char>(second);
+    }
+  std::string out = "kept ";
+  XMLAnsiToUtf8Append(all, out);
+  EXPECT_EQ("kept " + platform::AnsiToUtf8(all), out);
+  for (unsigned last = 0x80; last <= 0xFF; ++last) {
+    const std::string cut = "abc" + std::string(1, static_cast<char>(last));
+    out.clear();
+    XMLAnsiToUtf8Append(cut, out);
+    EXPECT_EQ(platform::AnsiToUtf8(cut), out) << last;
+  }
 }
 
 TEST(XmlWriter, MissingStreamOrNodeIsAnAssertionFailure) {
