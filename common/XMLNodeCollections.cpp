@@ -45,11 +45,13 @@ template <class T> void TXMLList<T>::AddOwned(T* item) {
   guard.item = nullptr;
 }
 
+// Last first: see the destroy queue in the node model for why the order
+// in which a tree frees its blocks matters.
 template <class T> void TXMLList<T>::Clear() noexcept {
   TXMLPointerArray<T> items;
   items.swap(items_);
-  for (T* item : items)
-    item->Release();
+  for (size_t i = items.size(); i-- > 0;)
+    items[i]->Release();
 }
 
 template <class T> void TXMLList<T>::Delete(int32_t index) noexcept {
@@ -270,6 +272,21 @@ void TXMLNodeAttributes::ParseAttributeText(std::string_view text) {
 }
 
 // --- Child lists ----------------------------------------------------------------
+
+void TXMLNodeList::ReleaseAll(std::vector<TXMLIntfObject*>& dying) noexcept {
+  TXMLPointerArray<TXMLNode> items;
+  items_.SwapItems(items);
+  for (size_t i = 0; i < items.size(); ++i) {
+    // Children of a big tree lie far apart in memory.
+    if (i + 2 < items.size()) __builtin_prefetch(items[i + 2], 1);
+    Detached(items[i]);
+    if (items[i]->DropRef()) dying.push_back(items[i]);
+  }
+  // The emptied array goes back, to be freed with the owner, after the
+  // children.
+  items.clear();
+  items_.SwapItems(items);
+}
 
 TXMLNodeList::~TXMLNodeList() {
   items_.ClearEach([this](TXMLNode* node) { Detached(node); });

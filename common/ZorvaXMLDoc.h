@@ -41,11 +41,22 @@ public:
   // rest of making a small one.
   void TakeFirstRef() noexcept { refCount_.store(1, std::memory_order_relaxed); }
 
+  // Drops one count; true when it was the last, and the caller must then
+  // see to the object's destruction.
+  bool DropRef() noexcept;
+
 protected:
   TXMLIntfObject() noexcept = default;
   virtual ~TXMLIntfObject() = default;
+  // Called once when the count has reached 0, before the object is
+  // destroyed: takes out the counted references the object holds to other
+  // objects of this kind, drops their counts, and appends those whose count
+  // reached 0 to `dying`, which are destroyed before this object.
+  virtual void ReleaseHeld(std::vector<TXMLIntfObject*>& dying) noexcept { (void)dying; }
 
 private:
+  static void Destroy(TXMLIntfObject* object) noexcept;
+
   std::atomic<int32_t> refCount_{0};
 };
 
@@ -97,6 +108,9 @@ public:
 
   // Takes the entry out without releasing it: the caller receives the count.
   T* Extract(int32_t index);
+  // Exchanges the entries with `other` without counting: taking them out
+  // hands their counts to the caller.
+  void SwapItems(TXMLPointerArray<T>& other) noexcept { items_.swap(other); }
   // Room for `count` entries in all, when the caller knows how many come.
   void Reserve(size_t count) { items_.reserve(count); }
   const TXMLPointerArray<T>& Items() const noexcept { return items_; }
@@ -231,6 +245,9 @@ public:
   IXMLNodeRef GetNode(int32_t index) override;
   IXMLNodeRef GetNodeByName(const std::string& name) override { return FindNode(name); }
 
+  // Takes every child out, clearing the links that name the owner, and
+  // drops one count of each; appends those whose count reached 0 to `dying`.
+  void ReleaseAll(std::vector<TXMLIntfObject*>& dying) noexcept;
   // Appends a node of this library and makes the owner its parent.
   void Append(TXMLNode* node);
   // The same for a node whose count the caller holds and hands over.
@@ -327,6 +344,11 @@ public:
   bool IsSelfOrAncestor(const TXMLNode* node) const noexcept;
   // The node's own markup appended to `out`.
   void AppendXML(std::string& out) const;
+
+protected:
+  void ReleaseHeld(std::vector<TXMLIntfObject*>& dying) noexcept override {
+    children_.ReleaseAll(dying);
+  }
 
 private:
   friend class TXMLNodeList;
