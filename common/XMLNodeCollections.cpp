@@ -135,6 +135,10 @@ int32_t TXMLNodeAttributes::Find(std::string_view name) const noexcept {
 TXMLNodeAttribute& TXMLNodeAttributes::FindOrAdd(std::string_view name) {
   const int32_t index = Find(name);
   if (index != -1) return *items_.Items()[index];
+  return Append(name);
+}
+
+TXMLNodeAttribute& TXMLNodeAttributes::Append(std::string_view name) {
   auto* attribute = new TXMLNodeAttribute(name, Options());
   attribute->TakeFirstRef();
   items_.AddOwned(attribute);

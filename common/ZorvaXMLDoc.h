@@ -200,6 +200,9 @@ public:
 
   int32_t Find(std::string_view name) const noexcept;
   TXMLNodeAttribute& FindOrAdd(std::string_view name);
+  // A new attribute of that name with an empty value, appended without
+  // looking for one of the same name.
+  TXMLNodeAttribute& Append(std::string_view name);
   // An empty name is ignored; otherwise the attribute is found or created and
   // its raw value replaced.
   void SetAttributeValue(std::string_view name, std::string_view value);
