@@ -25,20 +25,6 @@ namespace xmlpool {
 void* Allocate(std::size_t size);
 void Free(void* block, std::size_t size) noexcept;
 
-// A standard allocator over the pool, for the strings and arrays of the tree:
-// they are made and freed as often as the objects that hold them.
-template <class T> struct TAllocator {
-  using value_type = T;
-
-  TAllocator() noexcept = default;
-  template <class U> TAllocator(const TAllocator<U>&) noexcept {}
-
-  T* allocate(std::size_t n) { return static_cast<T*>(Allocate(n * sizeof(T))); }
-  void deallocate(T* p, std::size_t n) noexcept { Free(p, n * sizeof(T)); }
-
-  template <class U> bool operator==(const TAllocator<U>&) const noexcept { return true; }
-};
-
 } // namespace xmlpool
 
 // Class-specific allocation through the pool, for a class of the tree.

@@ -11,6 +11,7 @@
 // its parent's list clears its link, and a node being destroyed clears the
 // link of every node that still names it as parent.
 #include "common/XMLBlockPool.h"
+#include "common/XMLCompactString.h"
 #include "common/XMLPointerArray.h"
 #include "common/ZorvaXMLIntf.h"
 
@@ -21,10 +22,6 @@
 #include <vector>
 
 class TStream;
-
-// The strings held by nodes and attributes take their memory from the block
-// pool, as the nodes themselves do.
-using TXMLString = std::basic_string<char, std::char_traits<char>, xmlpool::TAllocator<char>>;
 
 // The base of every reference-counted class of the library. The count starts
 // at 0; the object destroys itself when a release brings it back to 0.
