@@ -17,6 +17,28 @@ std::string XMLUtf8ToAnsi(std::string_view utf8);
 // cuts the text back to `from`.
 void XMLUtf8ToAnsiInPlace(std::string& text, size_t from);
 
+// True when the table of GBK forms is complete, which the converter below
+// needs; otherwise only whole texts convert, through the platform.
+bool XMLUtf8ConversionIsFast();
+
+// UTF-8 text that arrives in pieces, converted piece by piece with the
+// result XMLUtf8ToAnsi gives for the whole: a character split between two
+// pieces is completed by the second.
+class TXMLUtf8Converter {
+public:
+  // Appends the GBK form of `piece` to `out`. False, from then on, once the
+  // text so far is not valid UTF-8; what was appended is then of no use.
+  // Needs XMLUtf8ConversionIsFast().
+  bool Convert(std::string_view piece, std::string& out);
+  // True when the text ended with a whole character (and was valid).
+  bool Finish() const { return valid_ && pendingLength_ == 0; }
+
+private:
+  char pending_[4] = {};
+  size_t pendingLength_ = 0;
+  bool valid_ = true;
+};
+
 // Appends the UTF-8 form of the ANSI text `ansi` to `out`: exactly what
 // platform::AnsiToUtf8 gives (a byte that does not begin a GBK character
 // becomes '?'), read from a table that the platform conversion fills once

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -393,6 +394,19 @@ void ParseInto(std::string_view text, TXMLNode& node, TXMLOptions options);
 // document raises the assertion failure.
 void ParseDocument(std::string_view text, TXMLDocument* document, int32_t start);
 
+// A text handed to the parser piece by piece, so that a document converted
+// while it is read never exists as a whole.
+class TXMLTextFeed {
+public:
+  virtual ~TXMLTextFeed() = default;
+  // Appends the next piece to `text`; false when the text has ended.
+  virtual bool Next(std::string& text) = 0;
+};
+
+// As ParseDocument of the whole text that `feed` gives. Positions in error
+// messages count from the start of that whole text.
+void ParseDocument(TXMLTextFeed& feed, TXMLDocument* document, int32_t start);
+
 // Where the encoding detection of a document text ended.
 struct TXMLEncodingInfo {
   bool found = false;
@@ -400,6 +414,10 @@ struct TXMLEncodingInfo {
   std::string encoding;
 };
 TXMLEncodingInfo DetectXMLEncoding(std::string_view bytes);
+// The same for the first bytes of a text whose rest has not been read yet:
+// empty when more bytes could change the result. With `complete` (the
+// bytes are the whole text) the result is that of DetectXMLEncoding.
+std::optional<TXMLEncodingInfo> DetectXMLEncodingPrefix(std::string_view bytes, bool complete);
 
 class TXMLDocument final : public TXMLIntfObject,
                            public IXMLDocument,
