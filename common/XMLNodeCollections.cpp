@@ -13,6 +13,7 @@
 #include "platform/Assert.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
 
@@ -229,30 +230,53 @@ constexpr size_t kLinearLookupLimit = 32;
 // the start of another attribute and rejected.
 void TXMLNodeAttributes::ParseAttributeText(std::string_view text) {
   Clear();
-  // Each attribute has its '=': room for that many, up to a bound, spares
-  // most tags both a second allocation and unused room.
-  const auto equalSigns = static_cast<size_t>(std::count(text.begin(), text.end(), '='));
-  items_.Reserve(std::min(equalSigns, kLinearLookupLimit));
+  // The first attributes are found before any is made, so that their array
+  // is sized once, to fit, without a pass of its own over the text.
+  // Plain pointers and lengths: an array of views would be cleared first.
+  struct TFound {
+    const char* name;
+    const char* value;
+    size_t nameSize;
+    size_t valueSize;
+  };
+  TFound first[kLinearLookupLimit];
+  size_t found = 0;
+  bool made = false;
+  const auto make = [&] {
+    items_.Reserve(found);
+    for (size_t i = 0; i < found; ++i)
+      SetAttributeValue({first[i].name, first[i].nameSize}, {first[i].value, first[i].valueSize});
+    made = true;
+  };
+  const auto fail = [&] {
+    if (!made) make();
+    RaiseQuotesError();
+  };
   // Made only for a tag with many attributes: even an empty map costs
   // something to make and destroy, and most tags have a handful.
   std::unique_ptr<std::unordered_multimap<uint32_t, TXMLNodeAttribute*>> byHash;
   size_t from = 0;
   while (from + 1 < text.size()) {
     const size_t equals = FindOutsideQuotes('=', text, from);
-    if (equals == std::string_view::npos) RaiseQuotesError();
+    if (equals == std::string_view::npos) fail();
     const std::string_view name = equals > from ? TrimmedCopy(text, from, equals - 1) : "";
     // The gap before the opening quote is a byte or two: a plain loop beats
     // the library's search for one of two bytes.
     size_t open = equals + 1;
     while (open < text.size() && text[open] != '"' && text[open] != '\'')
       ++open;
-    if (open == text.size()) RaiseQuotesError();
+    if (open == text.size()) fail();
     const size_t close = text.find(text[open], open + 1);
-    if (close == std::string_view::npos) RaiseQuotesError();
+    if (close == std::string_view::npos) fail();
     const std::string_view value = text.substr(open + 1, close - open - 1);
     from = close + 1;
     if (name.empty()) continue;
 
+    if (!made) {
+      first[found++] = {name.data(), value.data(), name.size(), value.size()};
+      if (found == kLinearLookupLimit) make();
+      continue;
+    }
     if (items_.GetCount() < static_cast<int32_t>(kLinearLookupLimit)) {
       SetAttributeValue(name, value);
       continue;
@@ -263,16 +287,17 @@ void TXMLNodeAttributes::ParseAttributeText(std::string_view text) {
         byHash->emplace(XMLNameHash(attribute->Name()), attribute);
     }
     const uint32_t hash = XMLNameHash(name);
-    TXMLNodeAttribute* found = nullptr;
-    for (auto [it, end] = byHash->equal_range(hash); it != end && !found; ++it)
-      if (XMLSameName(it->second->Name(), name)) found = it->second;
-    if (!found) {
-      found = new TXMLNodeAttribute(name, Options());
-      items_.Add(found);
-      byHash->emplace(hash, found);
+    TXMLNodeAttribute* match = nullptr;
+    for (auto [it, end] = byHash->equal_range(hash); it != end && !match; ++it)
+      if (XMLSameName(it->second->Name(), name)) match = it->second;
+    if (!match) {
+      match = new TXMLNodeAttribute(name, Options());
+      items_.Add(match);
+      byHash->emplace(hash, match);
     }
-    found->AssignValue(value);
+    match->AssignValue(value);
   }
+  if (!made) make();
 }
 
 // --- Child lists ----------------------------------------------------------------

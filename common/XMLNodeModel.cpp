@@ -458,8 +458,11 @@ void TXMLNode::LinkParent(TXMLNode* parent) {
 namespace {
 
 // First 1-based position from `start` (forward or backward) whose byte is not
-// `ch`; `start` itself when there is none.
-size_t SkipChar(std::string_view text, char ch, size_t start, bool backward) {
+// `ch`; `start` itself when there is none. Both scans are inline: the parser
+// reads every start tag with them, and their first byte nearly always ends
+// the scan.
+[[gnu::always_inline]] inline size_t SkipChar(std::string_view text, char ch, size_t start,
+                                              bool backward) {
   ZORVA_ASSERT(start >= 1);
   ZORVA_ASSERT(start <= text.size());
   if (backward) {
@@ -474,11 +477,13 @@ size_t SkipChar(std::string_view text, char ch, size_t start, bool backward) {
 
 // First 1-based position from `start` forward whose byte is `ch`; `start`
 // itself when there is none.
-size_t FindChar(std::string_view text, char ch, size_t start) {
+[[gnu::always_inline]] inline size_t FindChar(std::string_view text, char ch, size_t start) {
   ZORVA_ASSERT(start >= 1);
   ZORVA_ASSERT(start <= text.size());
-  const size_t found = text.find(ch, start - 1);
-  return found == std::string_view::npos ? start : found + 1;
+  // A name is a few bytes: a plain loop beats a library search.
+  for (size_t i = start; i <= text.size(); ++i)
+    if (text[i - 1] == ch) return i;
+  return start;
 }
 
 } // namespace
