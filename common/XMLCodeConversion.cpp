@@ -55,7 +55,11 @@ public:
   // The GBK bytes of a character in the order they are written; the second
   // is 0 for a form of one byte, the first is 0 for a surrogate (no GBK
   // form is or begins with a NUL byte).
-  const TGbkForm& Form(uint32_t cp) const { return table_[cp]; }
+  const TGbkForm& Form(uint32_t cp) const { return cp < kThreeByteFirst ? low_[cp] : table_[cp]; }
+  // The form of a character of three UTF-8 bytes, or all zero below U+0800,
+  // where three bytes are an overlong form and no character: one look-up
+  // then judges both.
+  const TGbkForm& ThreeByteForm(uint32_t cp) const { return table_[cp]; }
 
 private:
   // Fills the forms of the characters first..end-1; false when the platform
@@ -77,13 +81,16 @@ private:
       const size_t length = lineEnd - pos;
       if (length < 1 || length > 2 || gbk[pos] == '\0' || (length == 2 && gbk[pos + 1] == '\0'))
         return false;
-      table_[cp].bytes[0] = gbk[pos];
-      table_[cp].bytes[1] = length == 2 ? gbk[pos + 1] : '\0';
+      TGbkForm& form = cp < kThreeByteFirst ? low_[cp] : table_[cp];
+      form.bytes[0] = gbk[pos];
+      form.bytes[1] = length == 2 ? gbk[pos + 1] : '\0';
       pos = lineEnd + 1;
     }
     return pos == gbk.size();
   }
 
+  static constexpr uint32_t kThreeByteFirst = 0x800;
+  std::array<TGbkForm, kThreeByteFirst> low_{};
   std::array<TGbkForm, kPlaneEnd> table_{};
   bool complete_ = false;
 };
@@ -93,11 +100,7 @@ const TGbkTable& Table() {
   return *table;
 }
 
-bool EightAscii(const char* p) {
-  uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return (word & 0x8080808080808080ULL) == 0;
-}
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
 
 constexpr bool IsLittleEndian() {
   return std::endian::native == std::endian::little;
@@ -131,22 +134,53 @@ struct TConverted {
 // `final`, an incomplete character at the end is left unread for the next
 // piece of text to complete.
 TConverted ConvertSpan(const TGbkTable& table, const char* in, size_t n, char* out, bool final) {
+  const bool inPlace = out == in;
   size_t i = 0;
   size_t o = 0;
   while (i < n) {
-    // Until the first character that shrinks, source and target coincide.
+    // ASCII goes through a word at a time. Until the first character that
+    // shrinks, source and target coincide and nothing is copied.
+    uint64_t word = 0;
+    bool ascii = true;
     if (out + o == in + i) {
-      while (i + 8 <= n && EightAscii(in + i))
+      while (i + 8 <= n) {
+        std::memcpy(&word, in + i, 8);
+        if ((ascii = (word & kHighBits) == 0) == false) break;
         i += 8;
+      }
       o = i;
     } else {
-      while (i + 8 <= n && EightAscii(in + i)) {
+      while (i + 16 <= n) {
+        uint64_t second;
+        std::memcpy(&word, in + i, 8);
+        std::memcpy(&second, in + i + 8, 8);
+        if (((word | second) & kHighBits) != 0) break;
+        std::memcpy(out + o, &word, 8);
+        std::memcpy(out + o + 8, &second, 8);
+        o += 16;
+        i += 16;
+      }
+      while (i + 8 <= n) {
+        std::memcpy(&word, in + i, 8);
+        if ((ascii = (word & kHighBits) == 0) == false) break;
         std::memmove(out + o, in + i, 8);
         o += 8;
         i += 8;
       }
     }
     if (i >= n) break;
+    // The ASCII bytes before the first other one of the word go at once.
+    if (!ascii && IsLittleEndian()) {
+      const auto k = static_cast<size_t>(std::countr_zero(word & kHighBits) / 8);
+      if (out + o != in + i) {
+        if (inPlace)
+          std::memmove(out + o, in + i, k);
+        else
+          std::memcpy(out + o, &word, 8);
+      }
+      o += k;
+      i += k;
+    }
     const auto lead = static_cast<uint8_t>(in[i]);
     if (lead < 0x80) {
       out[o++] = static_cast<char>(lead);
@@ -154,28 +188,27 @@ TConverted ConvertSpan(const TGbkTable& table, const char* in, size_t n, char* o
       continue;
     }
     // Chinese text is runs of three-byte characters with forms of two bytes:
-    // they take a short way, two at a time while they last. The length of
-    // the result is known before the table is read, so the place of the
-    // next write does not wait for that read. All bytes of a pair are read
-    // before its forms are written. Anything unusual (a bad sequence or a
-    // form of one byte included) leaves the run for the full decoding below.
+    // they take a short way, two at a time while they last, their bits taken
+    // from one load of eight bytes. The length of the result is known before
+    // the table is read, so the place of the next write does not wait for
+    // that read. All bytes of a pair are read before its forms are written.
+    // Anything unusual (a bad sequence or a form of one byte included) leaves
+    // the run for the full decoding below.
     const size_t runStart = i;
     for (;;) {
-      if (i + 8 <= n) {
-        // One load of eight bytes for the six; each byte then comes from a
-        // register. (A load of six bytes is two, and reading them back as
-        // one word stalls.)
-        uint64_t word;
+      if (IsLittleEndian() && i + 8 <= n) {
         std::memcpy(&word, in + i, 8);
-        const auto byte = [word](int k) { return static_cast<uint32_t>(word >> (8 * k)) & 0xFF; };
-        if (IsLittleEndian() && (word & 0xC0C0F0C0C0F0ULL) == 0x8080E08080E0ULL) {
-          const uint32_t cp0 = (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
-          const uint32_t cp1 = (byte(3) & 0x0F) << 12 | (byte(4) & 0x3F) << 6 | (byte(5) & 0x3F);
-          const TGbkForm& f0 = table.Form(cp0);
-          const TGbkForm& f1 = table.Form(cp1);
-          if (cp0 >= 0x800 && cp1 >= 0x800 && f0.bytes[1] != '\0' && f1.bytes[1] != '\0') {
-            std::memcpy(out + o, f0.bytes, 2);
-            std::memcpy(out + o + 2, f1.bytes, 2);
+        if ((word & 0xC0C0F0C0C0F0ULL) == 0x8080E08080E0ULL) {
+          const auto cp0 = static_cast<uint32_t>((word << 12 & 0xF000) | (word >> 2 & 0xFC0) |
+                                                 (word >> 16 & 0x3F));
+          const auto cp1 = static_cast<uint32_t>((word >> 12 & 0xF000) | (word >> 26 & 0xFC0) |
+                                                 (word >> 40 & 0x3F));
+          uint16_t f0, f1; // in memory order: a second byte makes them above 0xFF
+          std::memcpy(&f0, table.ThreeByteForm(cp0).bytes, 2);
+          std::memcpy(&f1, table.ThreeByteForm(cp1).bytes, 2);
+          if (f0 > 0xFF && f1 > 0xFF) {
+            const uint32_t both = f0 | static_cast<uint32_t>(f1) << 16;
+            std::memcpy(out + o, &both, 4);
             o += 4;
             i += 6;
             continue;
@@ -188,8 +221,8 @@ TConverted ConvertSpan(const TGbkTable& table, const char* in, size_t n, char* o
       const auto b2 = static_cast<uint8_t>(in[i + 2]);
       if ((b0 & 0xF0) != 0xE0 || (b1 & 0xC0) != 0x80 || (b2 & 0xC0) != 0x80) break;
       const uint32_t cp = (b0 & 0x0Fu) << 12 | (b1 & 0x3Fu) << 6 | (b2 & 0x3Fu);
-      const TGbkForm& form = table.Form(cp);
-      if (cp < 0x800 || form.bytes[1] == '\0') break;
+      const TGbkForm& form = table.ThreeByteForm(cp);
+      if (form.bytes[1] == '\0') break;
       std::memcpy(out + o, form.bytes, 2);
       o += 2;
       i += 3;

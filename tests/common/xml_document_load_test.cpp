@@ -163,6 +163,31 @@ TEST(XmlDocumentLoad, ConverterCompletesCharactersSplitBetweenPieces) {
     EXPECT_TRUE(converter.Finish());
     EXPECT_EQ(whole, out) << cut;
   }
+  // Every character of the basic plane between ASCII runs of every length,
+  // in pieces of assorted sizes, against the platform's conversion.
+  std::string all;
+  for (uint32_t cp = 0x80, k = 0; cp < 0x10000; ++cp, ++k) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+    all.append(k % 19, 'a');
+    if (cp < 0x800) {
+      all += static_cast<char>(0xC0 | (cp >> 6));
+    } else {
+      all += static_cast<char>(0xE0 | (cp >> 12));
+      all += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    }
+    all += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  const std::string expected = platform::Utf8ToAnsi(all);
+  ASSERT_FALSE(expected.empty());
+  for (size_t piece : {1u, 5u, 64u, 4099u, 65536u}) {
+    TXMLUtf8Converter converter;
+    std::string out;
+    for (size_t at = 0; at < all.size(); at += piece)
+      ASSERT_TRUE(converter.Convert(std::string_view(all).substr(at, piece), out));
+    EXPECT_TRUE(converter.Finish());
+    EXPECT_EQ(expected, out) << piece;
+  }
+
   TXMLUtf8Converter bad;
   std::string out;
   EXPECT_TRUE(bad.Convert("\xE4\xB8", out));
