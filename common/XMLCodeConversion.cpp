@@ -1,5 +1,7 @@
 #include "common/XMLCodeConversion.h"
 
+#include "common/XMLTextBuffer.h"
+
 #include "platform/CodePage.h"
 
 #include <algorithm>
@@ -287,29 +289,48 @@ std::string XMLUtf8ToAnsi(std::string_view utf8) {
   return text;
 }
 
-bool TXMLUtf8Converter::Convert(std::string_view piece, std::string& out) {
+size_t TXMLUtf8Converter::ConvertInto(std::string_view piece, char* out) {
   const TGbkTable& table = Table();
-  if (!valid_) return false;
+  if (!valid_) return std::string_view::npos;
+  size_t written = 0;
   // First the character that the last piece left unfinished.
   while (pendingLength_ != 0 && !piece.empty()) {
     pending_[pendingLength_++] = piece.front();
     piece.remove_prefix(1);
-    char form[4];
-    const TConverted done = ConvertSpan(table, pending_, pendingLength_, form, false);
-    if (!done.valid) return valid_ = false;
+    const TConverted done = ConvertSpan(table, pending_, pendingLength_, out, false);
+    if (!done.valid) {
+      valid_ = false;
+      return std::string_view::npos;
+    }
     if (done.read == 0) continue;
-    out.append(form, done.written);
+    written = done.written;
     pendingLength_ = 0;
   }
-  if (piece.empty()) return true;
-  const size_t start = out.size();
-  // Room for the whole piece and the two bytes the conversion may write
-  // past its result.
-  out.resize(start + piece.size() + 2);
-  const TConverted done = ConvertSpan(table, piece.data(), piece.size(), out.data() + start, false);
-  out.resize(start + done.written);
-  if (!done.valid) return valid_ = false;
+  if (piece.empty()) return written;
+  const TConverted done = ConvertSpan(table, piece.data(), piece.size(), out + written, false);
+  if (!done.valid) {
+    valid_ = false;
+    return std::string_view::npos;
+  }
   pendingLength_ = piece.size() - done.read;
   std::memcpy(pending_, piece.data() + done.read, pendingLength_);
+  return written + done.written;
+}
+
+// The converted text is never longer than the piece with the character
+// left from the last one (at most three bytes), and the conversion may
+// write two bytes past its result.
+bool TXMLUtf8Converter::Convert(std::string_view piece, std::string& out) {
+  const size_t start = out.size();
+  out.resize(start + piece.size() + 5);
+  const size_t written = ConvertInto(piece, out.data() + start);
+  out.resize(start + (written == std::string_view::npos ? 0 : written));
+  return written != std::string_view::npos;
+}
+
+bool TXMLUtf8Converter::Convert(std::string_view piece, TXMLTextBuffer& out) {
+  const size_t written = ConvertInto(piece, out.Room(piece.size() + 5));
+  if (written == std::string_view::npos) return false;
+  out.Grow(written);
   return true;
 }

@@ -24,16 +24,23 @@ bool XMLUtf8ConversionIsFast();
 // UTF-8 text that arrives in pieces, converted piece by piece with the
 // result XMLUtf8ToAnsi gives for the whole: a character split between two
 // pieces is completed by the second.
+class TXMLTextBuffer;
+
 class TXMLUtf8Converter {
 public:
   // Appends the GBK form of `piece` to `out`. False, from then on, once the
   // text so far is not valid UTF-8; what was appended is then of no use.
   // Needs XMLUtf8ConversionIsFast().
   bool Convert(std::string_view piece, std::string& out);
+  bool Convert(std::string_view piece, TXMLTextBuffer& out);
   // True when the text ended with a whole character (and was valid).
   bool Finish() const { return valid_ && pendingLength_ == 0; }
 
 private:
+  // Writes the GBK form of `piece` at `out`, which has room for the piece
+  // and two bytes more, and returns its length; npos when not UTF-8.
+  size_t ConvertInto(std::string_view piece, char* out);
+
   char pending_[4] = {};
   size_t pendingLength_ = 0;
   bool valid_ = true;

@@ -72,8 +72,8 @@ private:
   std::string_view text_;
   size_t base_ = 0;
   TXMLTextFeed* feed_ = nullptr;
-  std::string window_; // what text_ shows of a fed text
-  size_t pos_ = 0;     // 0-based; messages report it 1-based
+  TXMLTextBuffer window_; // what text_ shows of a fed text
+  size_t pos_ = 0;        // 0-based; messages report it 1-based
   size_t start_ = 1;
   std::string encoding_ = "utf-8";
   std::string version_ = "1.0";
@@ -87,13 +87,13 @@ bool TXMLParser::More() {
   if (!feed_) return false;
   const size_t done = pos_ < End() ? pos_ - base_ : text_.size();
   if (done > 0 && done >= window_.size() / 2) {
-    window_.erase(0, done);
+    window_.EraseFront(done);
     base_ += done;
   }
   const size_t had = window_.size();
   while (window_.size() == had)
     if (!feed_->Next(window_)) break;
-  text_ = window_;
+  text_ = window_.view();
   return window_.size() != had;
 }
 

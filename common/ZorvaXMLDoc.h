@@ -13,6 +13,7 @@
 #include "common/XMLBlockPool.h"
 #include "common/XMLCompactString.h"
 #include "common/XMLPointerArray.h"
+#include "common/XMLTextBuffer.h"
 #include "common/ZorvaXMLIntf.h"
 
 #include <atomic>
@@ -400,7 +401,7 @@ class TXMLTextFeed {
 public:
   virtual ~TXMLTextFeed() = default;
   // Appends the next piece to `text`; false when the text has ended.
-  virtual bool Next(std::string& text) = 0;
+  virtual bool Next(TXMLTextBuffer& text) = 0;
 };
 
 // As ParseDocument of the whole text that `feed` gives. Positions in error
