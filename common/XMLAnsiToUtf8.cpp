@@ -13,6 +13,7 @@
 #include "platform/CodePage.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -25,9 +26,12 @@ constexpr unsigned kFirstTrail = 0x40;
 constexpr unsigned kLastTrail = 0xFE;
 
 // A UTF-8 form of up to four bytes with its length; length 0 means none.
+// A UTF-8 form of up to three bytes (every GBK character is in the basic
+// plane) with its length, in four bytes that are copied as one; length 0
+// means none.
 struct TUtf8Form {
+  char bytes[3] = {};
   uint8_t length = 0;
-  char bytes[4] = {};
 };
 
 class TUtf8Table {
@@ -75,7 +79,7 @@ private:
       if (end == std::string::npos) return false;
       const size_t length = end - pos;
       if (utf8[pos] != '?') {
-        if (length < 2 || length > 4) return false;
+        if (length < 2 || length > 3) return false;
         forms[i].length = static_cast<uint8_t>(length);
         std::memcpy(forms[i].bytes, utf8.data() + pos, length);
       }
@@ -96,34 +100,37 @@ const TUtf8Table& Table() {
   return *table;
 }
 
-bool EightAscii(const char* p) {
-  uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return (word & 0x8080808080808080ULL) == 0;
-}
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
 
 } // namespace
 
-void XMLAnsiToUtf8Append(std::string_view ansi, std::string& out) {
+size_t XMLAnsiToUtf8Into(std::string_view ansi, char* out) {
   const TUtf8Table& table = Table();
   if (!table.Complete()) {
-    out += platform::AnsiToUtf8(ansi);
-    return;
+    const std::string utf8 = platform::AnsiToUtf8(ansi);
+    std::memcpy(out, utf8.data(), utf8.size());
+    return utf8.size();
   }
-  const size_t start = out.size();
-  // No byte gives more than three bytes of UTF-8.
-  out.resize(start + ansi.size() * 3);
-  char* const base = out.data() + start;
-  char* to = base;
+  char* to = out;
   const char* from = ansi.data();
   const char* const end = from + ansi.size();
   while (from < end) {
-    while (end - from >= 8 && EightAscii(from)) {
-      std::memcpy(to, from, 8);
+    uint64_t word = 0;
+    while (end - from >= 8) {
+      std::memcpy(&word, from, 8);
+      if ((word & kHighBits) != 0) break;
+      std::memcpy(to, &word, 8);
       to += 8;
       from += 8;
     }
     if (from == end) break;
+    // The ASCII bytes before the first other one of the word go at once.
+    if ((word & kHighBits) != 0 && std::endian::native == std::endian::little) {
+      const auto k = static_cast<size_t>(std::countr_zero(word & kHighBits) / 8);
+      std::memcpy(to, &word, 8);
+      to += k;
+      from += k;
+    }
     const auto byte = static_cast<uint8_t>(*from);
     if (byte < 0x80) {
       *to++ = static_cast<char>(byte);
@@ -131,10 +138,22 @@ void XMLAnsiToUtf8Append(std::string_view ansi, std::string& out) {
       continue;
     }
     if (end - from >= 2) {
-      const TUtf8Form& pair = table.Pair(byte, static_cast<uint8_t>(from[1]));
-      if (pair.length != 0) {
-        std::memcpy(to, pair.bytes, 4);
-        to += pair.length;
+      const TUtf8Form* pair = &table.Pair(byte, static_cast<uint8_t>(from[1]));
+      // Chinese text is runs of characters of three UTF-8 bytes: while they
+      // last, the place of the next write is known before the table is read.
+      if (pair->length == 3) {
+        do {
+          std::memcpy(to, pair, 4);
+          to += 3;
+          from += 2;
+          if (end - from < 2 || static_cast<uint8_t>(*from) < 0x80) break;
+          pair = &table.Pair(static_cast<uint8_t>(from[0]), static_cast<uint8_t>(from[1]));
+        } while (pair->length == 3);
+        continue;
+      }
+      if (pair->length != 0) {
+        std::memcpy(to, pair, 4);
+        to += pair->length;
         from += 2;
         continue;
       }
@@ -148,5 +167,11 @@ void XMLAnsiToUtf8Append(std::string_view ansi, std::string& out) {
     }
     ++from;
   }
-  out.resize(start + static_cast<size_t>(to - base));
+  return static_cast<size_t>(to - out);
+}
+
+void XMLAnsiToUtf8Append(std::string_view ansi, std::string& out) {
+  const size_t start = out.size();
+  out.resize(start + XMLAnsiToUtf8Room(ansi.size()));
+  out.resize(start + XMLAnsiToUtf8Into(ansi, out.data() + start));
 }

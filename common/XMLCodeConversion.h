@@ -51,3 +51,11 @@ private:
 // becomes '?'), read from a table that the platform conversion fills once
 // instead of a conversion opened for every line.
 void XMLAnsiToUtf8Append(std::string_view ansi, std::string& out);
+// The same written at `out`, which has room for XMLAnsiToUtf8Room bytes;
+// returns the length of the UTF-8 text.
+size_t XMLAnsiToUtf8Into(std::string_view ansi, char* out);
+// No byte gives more than three bytes of UTF-8, and the conversion may write
+// one byte past its result.
+inline size_t XMLAnsiToUtf8Room(size_t ansiLength) {
+  return ansiLength * 3 + 1;
+}

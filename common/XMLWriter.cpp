@@ -6,14 +6,23 @@
 #include "platform/Assert.h"
 #include "platform/Stream.h"
 
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace {
 
 bool IsAscii(std::string_view text) {
-  for (unsigned char c : text)
-    if (c >= 0x80) return false;
-  return true;
+  uint64_t any = 0;
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    any |= word;
+  }
+  for (; i < text.size(); ++i)
+    any |= static_cast<uint8_t>(text[i]);
+  return (any & 0x8080808080808080ULL) == 0;
 }
 
 } // namespace
@@ -97,14 +106,34 @@ void TXMLBuilder::WriteLeaf(TXMLNode& node, int32_t level) {
   EndLine(start);
 }
 
+// The tag is measured first and written into room made once: with a piece
+// appended at a time, every attribute cost four checks of the room.
 void TXMLBuilder::AppendOpenTag(const TXMLNode& node, bool selfClosing) {
-  *out_ += '<';
-  *out_ += node.Name();
-  if (!node.Attributes().Items().empty()) {
-    *out_ += ' ';
-    node.Attributes().AppendXML(*out_);
+  const std::string_view name = node.Name();
+  const auto& attributes = node.Attributes().Items();
+  size_t size = name.size() + (selfClosing ? 3 : 2);
+  for (const TXMLNodeAttribute* attribute : attributes)
+    size += attribute->Name().size() + attribute->Value().size() + 4;
+  std::string& out = *out_;
+  const size_t at = out.size();
+  out.resize(at + size);
+  char* p = out.data() + at;
+  const auto put = [&p](std::string_view text) {
+    std::memcpy(p, text.data(), text.size());
+    p += text.size();
+  };
+  *p++ = '<';
+  put(name);
+  for (const TXMLNodeAttribute* attribute : attributes) {
+    *p++ = ' ';
+    put(attribute->Name());
+    *p++ = '=';
+    *p++ = '"';
+    put(attribute->Value());
+    *p++ = '"';
   }
-  *out_ += selfClosing ? "/>" : ">";
+  if (selfClosing) *p++ = '/';
+  *p = '>';
 }
 
 void TXMLBuilder::AppendCloseTag(const TXMLNode& node) {
@@ -146,12 +175,25 @@ void TXMLBuilder::WriteLine(const std::string& text) {
 
 void TXMLBuilder::EndLine(size_t lineStart) {
   std::string& out = *out_;
-  // Most lines of real documents are ASCII, which UTF-8 leaves as it is.
-  if (Utf8Output && !IsAscii(std::string_view(out).substr(lineStart))) {
-    converted_.clear();
-    XMLAnsiToUtf8Append(std::string_view(out).substr(lineStart), converted_);
-    out.resize(lineStart);
-    out += converted_;
+  // Into a stream every line goes through the conversion, which copies
+  // ASCII at eight bytes a step: looking for other bytes first would cost
+  // as much again for the many lines that hold some. A stream's line buffer
+  // holds nothing but this line and its indentation, which is ASCII and
+  // converts to itself: the whole buffer is converted, and the result goes
+  // out from where it was made.
+  if (Utf8Output && (stream_ || !IsAscii(std::string_view(out).substr(lineStart)))) {
+    const size_t from = stream_ ? 0 : lineStart;
+    const std::string_view line = std::string_view(out).substr(from);
+    converted_.EraseFront(converted_.size());
+    converted_.Grow(XMLAnsiToUtf8Into(line, converted_.Room(XMLAnsiToUtf8Room(line.size()))));
+    converted_.Append(LineBreak);
+    out.resize(from);
+    if (!stream_) {
+      out += converted_.view();
+      return;
+    }
+    stream_->WriteBuffer(converted_.data(), static_cast<int64_t>(converted_.size()));
+    return;
   }
   out += LineBreak;
   if (!stream_) return;

@@ -5,6 +5,7 @@
 // stored, which is their escaped form when they were set with SetAsString or
 // read by the parser; with raw text off, leaf texts go out decoded instead
 // (the display form, which need not be well-formed).
+#include "common/XMLTextBuffer.h"
 #include "common/ZorvaXMLIntf.h"
 
 #include <cstddef>
@@ -70,7 +71,7 @@ private:
   std::string* out_;
   std::string line_;
   // The UTF-8 form of a line, reused from line to line.
-  std::string converted_;
+  TXMLTextBuffer converted_;
 };
 
 // `document` as a file: raw text, UTF-8 when its encoding says so.
