@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -27,11 +28,9 @@ bool IsAscii(std::string_view text) {
 
 } // namespace
 
-TXMLBuilder::TXMLBuilder(TStream* stream) : stream_(stream), out_(&line_) {
+TXMLBuilder::TXMLBuilder(TStream* stream) : stream_(stream) {
   ZORVA_ASSERT(stream != nullptr);
 }
-
-TXMLBuilder::TXMLBuilder(std::string& text) : out_(&text) {}
 
 void TXMLBuilder::WriteDocument(IXMLDocument* document, bool rawText, bool forceAnsi) {
   auto* own = dynamic_cast<TXMLDocument*>(document);
@@ -40,26 +39,32 @@ void TXMLBuilder::WriteDocument(IXMLDocument* document, bool rawText, bool force
   Utf8Output = !forceAnsi && XMLSameName(own->GetEncoding(), "utf-8");
   LineBreak = own->GetFormatted() ? "\r\n" : "";
   RawText = rawText;
-  if (own->GetIncludeDeclaration()) WriteLine(own->BuildDeclaration());
+  if (own->GetIncludeDeclaration()) {
+    const size_t start = pending_.size();
+    pending_ += own->BuildDeclaration();
+    EndLine(start);
+  }
   WriteNode(document->GetDocumentElement().get());
 }
 
 void TXMLBuilder::WriteNode(IXMLNode* node) {
-  if (node == nullptr) return;
-  TXMLNode* own = TXMLNode::FromIntf(node);
-  ZORVA_ASSERT(own != nullptr);
-  WriteTree(*own, node->GetLevel());
+  if (node != nullptr) {
+    TXMLNode* own = TXMLNode::FromIntf(node);
+    ZORVA_ASSERT(own != nullptr);
+    WriteTree(*own, node->GetLevel());
+  }
+  Flush();
 }
 
 // The level is handed down instead of asking each node for it, which would
-// walk up to the root once per node. Lines are built in place in out_.
+// walk up to the root once per node. Lines are built in place in pending_.
 void TXMLBuilder::WriteTree(TXMLNode& root, int32_t level) {
   WalkXMLTree(
       root, level, false,
       [this](TXMLNode& node, int32_t nodeLevel, bool) {
         if (node.Children().Count() != 0) {
           WriteIndent(nodeLevel);
-          const size_t start = out_->size();
+          const size_t start = pending_.size();
           AppendOpenTag(node, false);
           EndLine(start);
         } else {
@@ -69,7 +74,7 @@ void TXMLBuilder::WriteTree(TXMLNode& root, int32_t level) {
       [this](TXMLNode& node, int32_t nodeLevel, bool) {
         if (node.Children().Count() == 0) return;
         WriteIndent(nodeLevel);
-        const size_t start = out_->size();
+        const size_t start = pending_.size();
         AppendCloseTag(node);
         EndLine(start);
       });
@@ -80,25 +85,25 @@ void TXMLBuilder::WriteLeaf(TXMLNode& node, int32_t level) {
   if (!RawText) decoded = node.GetAsString();
   const std::string_view text = RawText ? node.Text() : std::string_view(decoded);
   WriteIndent(level);
-  const size_t start = out_->size();
+  const size_t start = pending_.size();
   switch (node.Type()) {
   case TXMLNodeType::ntText:
-    *out_ += text;
+    pending_ += text;
     break;
   case TXMLNodeType::ntCData:
-    *out_ += "<![CDATA[";
-    *out_ += text;
-    *out_ += "]]>";
+    pending_ += "<![CDATA[";
+    pending_ += text;
+    pending_ += "]]>";
     break;
   case TXMLNodeType::ntComment:
-    *out_ += "<!--";
-    *out_ += text;
-    *out_ += "-->";
+    pending_ += "<!--";
+    pending_ += text;
+    pending_ += "-->";
     break;
   case TXMLNodeType::ntElement:
     AppendOpenTag(node, text.empty());
     if (!text.empty()) {
-      *out_ += text;
+      pending_ += text;
       AppendCloseTag(node);
     }
     break;
@@ -114,7 +119,7 @@ void TXMLBuilder::AppendOpenTag(const TXMLNode& node, bool selfClosing) {
   size_t size = name.size() + (selfClosing ? 3 : 2);
   for (const TXMLNodeAttribute* attribute : attributes)
     size += attribute->Name().size() + attribute->Value().size() + 4;
-  std::string& out = *out_;
+  std::string& out = pending_;
   const size_t at = out.size();
   out.resize(at + size);
   char* p = out.data() + at;
@@ -137,9 +142,9 @@ void TXMLBuilder::AppendOpenTag(const TXMLNode& node, bool selfClosing) {
 }
 
 void TXMLBuilder::AppendCloseTag(const TXMLNode& node) {
-  *out_ += "</";
-  *out_ += node.Name();
-  *out_ += '>';
+  pending_ += "</";
+  pending_ += node.Name();
+  pending_ += '>';
 }
 
 std::string TXMLBuilder::BuildOpenTag(IXMLNode* node, bool selfClosing) {
@@ -164,46 +169,37 @@ std::string TXMLBuilder::BuildCloseTag(IXMLNode* node) {
 }
 
 void TXMLBuilder::WriteIndent(int32_t level) {
-  if (Indent && level > 0) out_->append(static_cast<size_t>(level) * 4, ' ');
+  if (Indent && level > 0) pending_.append(static_cast<size_t>(level) * 4, ' ');
 }
 
 void TXMLBuilder::WriteLine(const std::string& text) {
-  const size_t start = out_->size();
-  *out_ += text;
+  const size_t start = pending_.size();
+  pending_ += text;
   EndLine(start);
+  Flush();
 }
 
 void TXMLBuilder::EndLine(size_t lineStart) {
-  std::string& out = *out_;
-  // Into a stream every line goes through the conversion, which copies
-  // ASCII at eight bytes a step: looking for other bytes first would cost
-  // as much again for the many lines that hold some. A stream's line buffer
-  // holds nothing but this line and its indentation, which is ASCII and
-  // converts to itself: the whole buffer is converted, and the result goes
-  // out from where it was made.
-  if (Utf8Output && (stream_ || !IsAscii(std::string_view(out).substr(lineStart)))) {
-    const size_t from = stream_ ? 0 : lineStart;
-    const std::string_view line = std::string_view(out).substr(from);
+  std::string& out = pending_;
+  // Most lines of real documents are ASCII, which UTF-8 leaves as it is.
+  if (Utf8Output && !IsAscii(std::string_view(out).substr(lineStart))) {
+    const std::string_view line = std::string_view(out).substr(lineStart);
     converted_.EraseFront(converted_.size());
     converted_.Grow(XMLAnsiToUtf8Into(line, converted_.Room(XMLAnsiToUtf8Room(line.size()))));
-    converted_.Append(LineBreak);
-    out.resize(from);
-    if (!stream_) {
-      out += converted_.view();
-      return;
-    }
-    stream_->WriteBuffer(converted_.data(), static_cast<int64_t>(converted_.size()));
-    return;
+    out.resize(lineStart);
+    out += converted_.view();
   }
   out += LineBreak;
-  if (!stream_) return;
-  // Emptied also when the write fails, so that this line's indentation is
-  // not sent again with the next one.
+  if (out.size() >= kStreamPiece) Flush();
+}
+
+void TXMLBuilder::Flush() {
+  if (pending_.empty()) return;
   struct TEmptyOnExit {
-    std::string& line;
-    ~TEmptyOnExit() { line.clear(); }
-  } empty{out};
-  stream_->WriteBuffer(out.data(), static_cast<int64_t>(out.size()));
+    std::string& lines;
+    ~TEmptyOnExit() { lines.clear(); }
+  } empty{pending_};
+  stream_->WriteBuffer(pending_.data(), static_cast<int64_t>(pending_.size()));
 }
 
 void SaveDocumentToStream(IXMLDocument* document, TStream* stream) {
@@ -211,13 +207,44 @@ void SaveDocumentToStream(IXMLDocument* document, TStream* stream) {
   builder.WriteDocument(document, true, false);
 }
 
-// The lines go straight into the result: nothing but the writer sees them,
-// so they need not pass through a stream on their way.
+namespace {
+
+// Keeps the pieces the writer sends, to be joined once their total is known.
+// Built up by doubling instead, the text of a large document would be copied
+// about once more, and the memory of the half-size text, which the
+// allocator hands out fresh (it maps blocks this large), would be touched
+// for the first time only to be thrown away.
+class TPieceSink final : public TStream {
+public:
+  int32_t Read(void*, int32_t) override { return 0; }
+  int32_t Write(const void* buffer, int32_t count) override {
+    if (count <= 0) return 0;
+    pieces_.emplace_back(static_cast<const char*>(buffer), static_cast<size_t>(count));
+    size_ += static_cast<size_t>(count);
+    return count;
+  }
+  int64_t Seek64(int64_t, TSeekOrigin) override { return static_cast<int64_t>(size_); }
+
+  std::string Join() {
+    std::string text;
+    text.reserve(size_);
+    for (const std::string& piece : pieces_)
+      text += piece;
+    return text;
+  }
+
+private:
+  std::vector<std::string> pieces_;
+  size_t size_ = 0;
+};
+
+} // namespace
+
 std::string DocumentToString(IXMLDocument* document, bool rawText) {
-  std::string result;
-  TXMLBuilder builder(result);
+  TPieceSink sink;
+  TXMLBuilder builder(&sink);
   builder.WriteDocument(document, rawText, true);
-  return result;
+  return sink.Join();
 }
 
 void SaveNodeToStream(IXMLNode* node, TStream* stream) {

@@ -21,9 +21,6 @@ class TXMLBuilder {
 public:
   // A null stream raises the assertion failure. The stream is not owned.
   explicit TXMLBuilder(TStream* stream);
-  // Appends the lines to `text` instead of writing them to a stream; `text`
-  // must outlive the writer.
-  explicit TXMLBuilder(std::string& text);
 
   // Each line preceded by four blanks per level.
   bool Indent = false;
@@ -56,20 +53,29 @@ public:
   // EStreamError when the stream does not take every byte.
   void WriteLine(const std::string& text);
 
+  // Lines for a stream are collected up to this many bytes and then written
+  // in one piece: a write per line (a system call each for a file) cost
+  // more than making the line. Every public operation hands what it made to
+  // the stream before it returns, and a stream that fails keeps the bytes
+  // it took, the lines before the failing one whole.
+  static constexpr size_t kStreamPiece = 64 * 1024;
+
 private:
   void WriteTree(TXMLNode& root, int32_t level);
   void WriteLeaf(TXMLNode& node, int32_t level);
   void AppendOpenTag(const TXMLNode& node, bool selfClosing);
   void AppendCloseTag(const TXMLNode& node);
-  // Converts the line that begins at `lineStart` in out_ when UTF-8 output
-  // is on, adds the line break and, for a stream, sends the line.
+  // Converts the line that begins at `lineStart` in pending_ when UTF-8
+  // output is on and adds the line break; sends the lines collected once
+  // they fill a piece.
   void EndLine(size_t lineStart);
+  // Writes the lines collected so far. They are dropped also when the write
+  // fails, so that a later write does not repeat them.
+  void Flush();
 
-  TStream* stream_ = nullptr;
-  // Where lines are built: the line buffer for a stream, which holds one
-  // line (with its indentation) at a time, or the caller's text.
-  std::string* out_;
-  std::string line_;
+  TStream* stream_;
+  // The lines collected for the stream, with the indentation of the next.
+  std::string pending_;
   // The UTF-8 form of a line, reused from line to line.
   TXMLTextBuffer converted_;
 };

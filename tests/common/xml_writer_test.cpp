@@ -210,6 +210,24 @@ TEST(XmlWriter, WriteErrorPropagatesAndKeepsWhatWasWritten) {
             std::string(stream.Memory(), static_cast<size_t>(stream.GetSize())));
 }
 
+// Lines go to a stream in pieces of many lines: a large document arrives
+// whole and in order, and a stream that fills up at any point, a piece's
+// end included, keeps exactly the bytes it took.
+TEST(XmlWriter, LargeDocumentReachesTheStreamWholeOrAsAPrefix) {
+  IXMLDocumentRef doc = xml_write_docs::MixedDocument(6, 4, true);
+  doc->SetEncoding("GBK"); // the stream then receives the text GetXML gives
+  const std::string whole = doc->GetXML();
+  ASSERT_GT(whole.size(), 3 * TXMLBuilder::kStreamPiece);
+  EXPECT_EQ(whole, Saved(doc));
+  for (size_t room : {size_t{1}, TXMLBuilder::kStreamPiece - 1, TXMLBuilder::kStreamPiece,
+                      TXMLBuilder::kStreamPiece + 1, whole.size() - 1}) {
+    TFullStream stream(static_cast<int64_t>(room));
+    EXPECT_THROW(doc->SaveToStream(&stream), EStreamError) << room;
+    EXPECT_EQ(whole.substr(0, room),
+              std::string(stream.Memory(), static_cast<size_t>(stream.GetSize())));
+  }
+}
+
 // What the writer saves, the parser reads back into the same tree, and
 // saving that tree again gives the same bytes.
 TEST(XmlWriter, SavedGeneratedDocumentsLoadIntoTheSameTree) {
