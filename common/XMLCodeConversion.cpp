@@ -57,11 +57,21 @@ public:
   // The GBK bytes of a character in the order they are written; the second
   // is 0 for a form of one byte, the first is 0 for a surrogate (no GBK
   // form is or begins with a NUL byte).
-  const TGbkForm& Form(uint32_t cp) const { return cp < kThreeByteFirst ? low_[cp] : table_[cp]; }
-  // The form of a character of three UTF-8 bytes, or all zero below U+0800,
-  // where three bytes are an overlong form and no character: one look-up
-  // then judges both.
-  const TGbkForm& ThreeByteForm(uint32_t cp) const { return table_[cp]; }
+  const TGbkForm& Form(uint32_t cp) const {
+    return cp < kThreeByteFirst ? low_[cp] : threeByte_[ThreeByteIndex(cp)];
+  }
+  // The form of a character of three UTF-8 bytes by the index below, or all
+  // zero below U+0800, where three bytes are an overlong form and no
+  // character: one look-up then judges both.
+  const TGbkForm& ThreeByteForm(uint32_t index) const { return threeByte_[index]; }
+
+  // The index of a character of three UTF-8 bytes E0|a, 80|b, 80|c is
+  // a << 14 | c << 8 | b: the bits as they lie in the bytes, fewer steps to
+  // gather from a loaded word than the code point's a << 12 | b << 6 | c.
+  // The table has holes (a quarter is used) where the code point has none.
+  static uint32_t ThreeByteIndex(uint32_t cp) {
+    return (cp >> 12) << 14 | (cp & 0x3F) << 8 | (cp >> 6 & 0x3F);
+  }
 
 private:
   // Fills the forms of the characters first..end-1; false when the platform
@@ -83,7 +93,7 @@ private:
       const size_t length = lineEnd - pos;
       if (length < 1 || length > 2 || gbk[pos] == '\0' || (length == 2 && gbk[pos + 1] == '\0'))
         return false;
-      TGbkForm& form = cp < kThreeByteFirst ? low_[cp] : table_[cp];
+      TGbkForm& form = cp < kThreeByteFirst ? low_[cp] : threeByte_[ThreeByteIndex(cp)];
       form.bytes[0] = gbk[pos];
       form.bytes[1] = length == 2 ? gbk[pos + 1] : '\0';
       pos = lineEnd + 1;
@@ -93,7 +103,7 @@ private:
 
   static constexpr uint32_t kThreeByteFirst = 0x800;
   std::array<TGbkForm, kThreeByteFirst> low_{};
-  std::array<TGbkForm, kPlaneEnd> table_{};
+  std::array<TGbkForm, 16u << 14> threeByte_{};
   bool complete_ = false;
 };
 
@@ -201,13 +211,12 @@ TConverted ConvertSpan(const TGbkTable& table, const char* in, size_t n, char* o
       if (IsLittleEndian() && i + 8 <= n) {
         std::memcpy(&word, in + i, 8);
         if ((word & 0xC0C0F0C0C0F0ULL) == 0x8080E08080E0ULL) {
-          const auto cp0 = static_cast<uint32_t>((word << 12 & 0xF000) | (word >> 2 & 0xFC0) |
-                                                 (word >> 16 & 0x3F));
-          const auto cp1 = static_cast<uint32_t>((word >> 12 & 0xF000) | (word >> 26 & 0xFC0) |
-                                                 (word >> 40 & 0x3F));
+          const auto index0 = static_cast<uint32_t>((word & 0xF) << 14 | (word >> 8 & 0x3F3F));
+          const auto index1 =
+              static_cast<uint32_t>((word >> 24 & 0xF) << 14 | (word >> 32 & 0x3F3F));
           uint16_t f0, f1; // in memory order: a second byte makes them above 0xFF
-          std::memcpy(&f0, table.ThreeByteForm(cp0).bytes, 2);
-          std::memcpy(&f1, table.ThreeByteForm(cp1).bytes, 2);
+          std::memcpy(&f0, table.ThreeByteForm(index0).bytes, 2);
+          std::memcpy(&f1, table.ThreeByteForm(index1).bytes, 2);
           if (f0 > 0xFF && f1 > 0xFF) {
             const uint32_t both = f0 | static_cast<uint32_t>(f1) << 16;
             std::memcpy(out + o, &both, 4);
@@ -222,8 +231,8 @@ TConverted ConvertSpan(const TGbkTable& table, const char* in, size_t n, char* o
       const auto b1 = static_cast<uint8_t>(in[i + 1]);
       const auto b2 = static_cast<uint8_t>(in[i + 2]);
       if ((b0 & 0xF0) != 0xE0 || (b1 & 0xC0) != 0x80 || (b2 & 0xC0) != 0x80) break;
-      const uint32_t cp = (b0 & 0x0Fu) << 12 | (b1 & 0x3Fu) << 6 | (b2 & 0x3Fu);
-      const TGbkForm& form = table.ThreeByteForm(cp);
+      const TGbkForm& form =
+          table.ThreeByteForm((b0 & 0x0Fu) << 14 | (b2 & 0x3Fu) << 8 | (b1 & 0x3Fu));
       if (form.bytes[1] == '\0') break;
       std::memcpy(out + o, form.bytes, 2);
       o += 2;
