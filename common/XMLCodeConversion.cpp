@@ -141,8 +141,8 @@ struct TConverted {
 
 // Converts the UTF-8 bytes in..in+n to GBK at `out`, which may be `in`
 // itself: the GBK form of a character is never longer than its UTF-8 form,
-// so the write never passes the read. Up to two bytes more than the result
-// may be written (at most up to in+n when converting in place). Unless
+// so the write never passes the read. Bytes past the result may be written,
+// but none past out+n, and in place none that is still to be read. Unless
 // `final`, an incomplete character at the end is left unread for the next
 // piece of text to complete.
 TConverted ConvertSpan(const TGbkTable& table, const char* in, size_t n, char* out, bool final) {

@@ -1,11 +1,12 @@
 #pragma once
-// UTF-8 to ANSI (GBK) for whole document texts, and ANSI to UTF-8 for the
-// lines the writer saves. The result is exactly that of
+// UTF-8 to ANSI (GBK) for document texts, whole or in pieces, and ANSI to
+// UTF-8 for the lines the writer saves. The result is exactly that of
 // platform::Utf8ToAnsi: characters without a GBK form become '?', and text
 // that is not valid UTF-8 gives empty text. The platform conversion runs
 // through iconv at about 100 MB/s, slower than parsing; this one reads the GBK
 // form of each character from a table that the platform conversion fills
-// once, and copies ASCII runs eight bytes at a time.
+// once, copies ASCII runs a word at a time and takes two Chinese characters
+// from one load.
 #include <string>
 #include <string_view>
 
@@ -21,11 +22,11 @@ void XMLUtf8ToAnsiInPlace(std::string& text, size_t from);
 // needs; otherwise only whole texts convert, through the platform.
 bool XMLUtf8ConversionIsFast();
 
+class TXMLTextBuffer;
+
 // UTF-8 text that arrives in pieces, converted piece by piece with the
 // result XMLUtf8ToAnsi gives for the whole: a character split between two
 // pieces is completed by the second.
-class TXMLTextBuffer;
-
 class TXMLUtf8Converter {
 public:
   // Appends the GBK form of `piece` to `out`. False, from then on, once the
@@ -38,7 +39,7 @@ public:
 
 private:
   // Writes the GBK form of `piece` at `out`, which has room for the piece
-  // and two bytes more, and returns its length; npos when not UTF-8.
+  // and five bytes more, and returns its length; npos when not UTF-8.
   size_t ConvertInto(std::string_view piece, char* out);
 
   char pending_[4] = {};

@@ -21,6 +21,9 @@
 //    byte-order mark included; the parser counts from the start of all the
 //    text it was fed.
 //  - Every path reads the stream to its end.
+//  - A stream whose Read raises once the parse has begun leaves the document
+//    without its old tree, as a parse error does; reading all of it first
+//    left the document untouched. No stream of this system raises there.
 #include "common/XMLCodeConversion.h"
 #include "common/ZorvaXMLDoc.h"
 #include "platform/Assert.h"
