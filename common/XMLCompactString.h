@@ -19,11 +19,8 @@
 
 class TXMLString {
 public:
-  TXMLString() noexcept { bytes_[kTag] = 0; }
-  explicit TXMLString(std::string_view text) {
-    bytes_[kTag] = 0;
-    assign(text);
-  }
+  TXMLString() noexcept = default;
+  explicit TXMLString(std::string_view text) { assign(text); }
   TXMLString(const TXMLString& other) : TXMLString(other.view()) {}
   TXMLString& operator=(const TXMLString& other) {
     if (this != &other) assign(other.view());
@@ -126,5 +123,5 @@ private:
     if (IsLong()) xmlpool::Free(Block(), Capacity(LongSize()));
   }
 
-  alignas(8) char bytes_[16];
+  alignas(8) char bytes_[16] = {};
 };

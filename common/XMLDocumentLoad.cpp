@@ -124,7 +124,7 @@ public:
     try {
       TXMLTextBuffer scratch;
       do
-        scratch.EraseFront(scratch.size());
+        scratch.Clear();
       while (ConvertNext(scratch));
     } catch (const TNotUtf8&) {
       SkipRest();

@@ -30,12 +30,20 @@ struct TDying {
   TXMLIntfObject* object;
   bool released; // its own references already dropped
 };
-struct TDestroyQueue {
-  bool active = false;
+
+} // namespace
+
+struct TXMLDestroyQueue {
   std::vector<TDying> pending;
   std::vector<TXMLIntfObject*> held;
 };
-thread_local TDestroyQueue destroyQueue;
+
+namespace {
+
+// The queue of the outermost release under way on this thread. It lives on
+// that release's stack: a queue with a destructor in thread storage would be
+// gone before the statics of the program that still release nodes.
+thread_local constinit TXMLDestroyQueue* activeQueue = nullptr;
 
 } // namespace
 
@@ -62,10 +70,28 @@ int32_t TXMLIntfObject::IntfRelease() noexcept {
 }
 
 void TXMLIntfObject::Destroy(TXMLIntfObject* object) noexcept {
-  TDestroyQueue& queue = destroyQueue;
-  queue.pending.push_back({object, false});
-  if (queue.active) return;
-  queue.active = true;
+  if (TXMLDestroyQueue* queue = activeQueue) {
+    queue->pending.push_back({object, false});
+    return;
+  }
+  TXMLDestroyQueue queue;
+  activeQueue = &queue;
+  // A node without children that die with it goes at once: no queue is
+  // filled for it.
+  object->ReleaseHeld(queue.held);
+  if (queue.held.empty()) {
+    delete object;
+  } else {
+    queue.pending.push_back({object, true});
+    for (TXMLIntfObject* dying : queue.held)
+      queue.pending.push_back({dying, false});
+    queue.held.clear();
+  }
+  WorkOff(queue);
+  activeQueue = nullptr;
+}
+
+void TXMLIntfObject::WorkOff(TXMLDestroyQueue& queue) noexcept {
   while (!queue.pending.empty()) {
     TDying& top = queue.pending.back();
     TXMLIntfObject* next = top.object;
@@ -80,7 +106,6 @@ void TXMLIntfObject::Destroy(TXMLIntfObject* object) noexcept {
       queue.pending.push_back({dying, false});
     queue.held.clear();
   }
-  queue.active = false;
 }
 
 // --- Names --------------------------------------------------------------------

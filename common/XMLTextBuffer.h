@@ -29,14 +29,17 @@ public:
   // Adds `count` bytes written into the room to the text.
   void Grow(size_t count) noexcept { size_ += count; }
   void Append(std::string_view bytes) {
+    if (bytes.empty()) return;
     std::memcpy(Room(bytes.size()), bytes.data(), bytes.size());
     Grow(bytes.size());
   }
   // Drops the first `count` bytes.
   void EraseFront(size_t count) noexcept {
+    if (count == 0) return;
     std::memmove(data_.get(), data_.get() + count, size_ - count);
     size_ -= count;
   }
+  void Clear() noexcept { size_ = 0; }
 
 private:
   std::unique_ptr<char[]> data_;

@@ -184,7 +184,7 @@ void TXMLBuilder::EndLine(size_t lineStart) {
   // Most lines of real documents are ASCII, which UTF-8 leaves as it is.
   if (Utf8Output && !IsAscii(std::string_view(out).substr(lineStart))) {
     const std::string_view line = std::string_view(out).substr(lineStart);
-    converted_.EraseFront(converted_.size());
+    converted_.Clear();
     converted_.Grow(XMLAnsiToUtf8Into(line, converted_.Room(XMLAnsiToUtf8Room(line.size()))));
     out.resize(lineStart);
     out += converted_.view();

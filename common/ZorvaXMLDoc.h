@@ -25,6 +25,8 @@
 
 class TStream;
 
+struct TXMLDestroyQueue;
+
 // The base of every reference-counted class of the library. The count starts
 // at 0; the object destroys itself when a release brings it back to 0.
 class TXMLIntfObject {
@@ -55,6 +57,8 @@ protected:
 
 private:
   static void Destroy(TXMLIntfObject* object) noexcept;
+  // Destroys what waits in the queue, each after what it held.
+  static void WorkOff(TXMLDestroyQueue& queue) noexcept;
 
   std::atomic<int32_t> refCount_{0};
 };
