@@ -5,10 +5,18 @@
 // model in FormControls.h; an on-screen view, when one is shown, mirrors them.
 //
 // Members are split into files by concern: UpdateFormStartup.cpp (construction,
-// FormCreate, configuration), UpdateFormChecks.cpp (the update checks and the
-// template download), UpdateFormWindow.cpp (closing and the end request).
+// FormCreate, configuration), UpdateFormChecks.cpp (the manifest and the
+// update checks), UpdateFormTransfer.cpp (the package download with resume
+// and its progress), UpdateFormInstall.cpp (installation and the
+// running-product guard), UpdateFormWindow.cpp (the window's handlers, closing
+// and the end request).
 #include "app/FormControls.h"
+#include "app/PackageCheck.h"
+#include "platform/Exception.h"
+#include "platform/HttpClient.h"
+#include "platform/Process.h"
 #include "platform/Stream.h"
+#include "platform/StringList.h"
 
 #include <cstdint>
 #include <functional>
@@ -20,13 +28,26 @@
 // The outcome of an update check.
 enum class TCheckResult : int { CheckFailed = 1, UpdateAvailable = 2, UpToDate = 3 };
 
+// A downloaded package failed its checksum or its signature and has been
+// deleted; the text says which, for the user.
+class EPackageRefused : public Exception {
+public:
+  using Exception::Exception;
+};
+
 // Days since 1899-12-30 as a double, the date-time of the transfer bookkeeping.
 using TDateTime = double;
 
-// The HTTP client that the package transfer creates. It is only declared
-// here: whoever creates one hands its deleter along with it.
-class THttpClient;
-using THttpClientPtr = std::unique_ptr<THttpClient, void (*)(THttpClient*)>;
+// How long the network may keep the updater waiting, in milliseconds.
+struct TTimeLimits {
+  // The reachability test before a manifest download.
+  int reachMs = 6000;
+  // A manifest download: connecting, and the whole request.
+  int checkConnectMs = 6000;
+  int checkTotalMs = 30000;
+  // A package download: connecting, and the longest wait for the next bytes.
+  int transferMs = 6000;
+};
 
 // What the window tells its on-screen view. A form without a view (start-up
 // that ends before showing, tests) keeps working on its model alone.
@@ -81,11 +102,98 @@ public:
   const std::string& TemplateArgument() const { return templateArg_; }
 
   // The update checks and the template download. They are virtual so that the
-  // start-up can be driven with other outcomes.
+  // start-up can be driven with other outcomes. The checks never raise: every
+  // error makes them report CheckFailed.
   virtual TCheckResult CheckProductUpdate();
   virtual TCheckResult CheckTemplateUpdate();
-  // True when the downloaded file has the announced size.
+  // Fill the fields from the manifest saved in the working folder; nothing
+  // happens when there is none. Raise when it is not well-formed.
+  void ReadProductManifest();
+  void ReadTemplateManifest();
+  // CurVersion of the region's section, or of [Version] when that gives 0.
+  int32_t ReadInstalledVersion() const;
+  // [Region] Version of the installed template's archive comment; 0 when the
+  // file, the comment or the key is missing or blank. Raises EConvertError
+  // when the value is no integer.
+  int32_t GetInstalledTemplateVersion();
+
+  // The installer and the template transfers. True when the local file has
+  // exactly the size the server announced and passes the checks that the
+  // manifest entry and the configuration ask for (PackageCheck.h). Errors of
+  // the network and of the file leave the call after the clean-up; the bytes
+  // on disk stay counted in DoneSize for the next attempt. A whole file that
+  // fails a check is deleted and DoneSize set to 0, so that the next attempt
+  // starts afresh; DownloadPackage then raises EPackageRefused with the text
+  // for the user, DownloadTemplate returns false.
+  bool DownloadPackage(std::function<void(int32_t)> callback);
   virtual bool DownloadTemplate();
+  // The client's work event: persist, show progress and speed.
+  void TransferWork(platform::THttpClient& sender, int64_t workCount);
+  int32_t GetProgressPercent() const;
+  void ShowTransferSpeed(int64_t workCount);
+  int64_t ReadDoneSize() const;
+  void WriteDoneSize(int64_t value);
+  void SetProgressPosition(int32_t percent);
+
+  // The clock of the transfer speed, in days; only differences matter. Tests
+  // replace it so that they need not wait.
+  virtual TDateTime Now() const;
+  // The yes/no question with the caption "确认"; returns the dialog result (6
+  // for yes). Tests replace it to answer without a display.
+  virtual int Confirm(const std::string& text);
+
+  // Installation and the running-product guard.
+  //
+  // The install action. While the product runs it only shows why it cannot
+  // install. Without an installer in the working folder it says so and
+  // changes nothing. Otherwise it backs up the recent-project list,
+  // uninstalls the old version, installs the downloaded one and restores the
+  // list; when the installer succeeds it deletes the working folder and
+  // closes the window, when it fails it keeps both and says so. Raises when
+  // an uninstall shortcut cannot be read or a batch file cannot be written.
+  void acInstallExecute();
+  // True when a running process is the program `exeName` (its file name, or
+  // its whole text, compared ignoring the case of ASCII letters).
+  bool IsProcessRunning(const std::string& exeName) const;
+  // Ends every running process of the product's program.
+  void TerminateProductProcesses();
+  // Copy RecentProject.log from the install folder to the exe folder and
+  // back; skipped when no install folder is known. A failed copy is ignored.
+  void BackupRecentProjects();
+  void RestoreRecentProjects();
+  // Writes Uninstall.bat into the working folder, a line per uninstall
+  // shortcut of the product in its Start-menu folder, and runs it. Raises
+  // when a shortcut cannot be read or the file cannot be written.
+  void UninstallOldVersion();
+  // The installers in the working folder and its sub-folders: every file
+  // named after the product kind with ".exe".
+  TStringList ListInstallers() const;
+  // Writes install.bat into the working folder, a line per installer, and
+  // runs it; returns its exit code. Raises when it cannot be written.
+  uint32_t InstallPackage();
+  // The target of a shortcut file; raises when it cannot be read.
+  std::string ReadShortcutTarget(const std::string& path) const;
+  // Runs the file to its end; its exit code, 0 when it could not start.
+  uint32_t RunAndWait(const std::string& path, int32_t showWindow) const;
+
+  // Shows an information text to the user (ShowInformation). Virtual, so
+  // that tests can record the texts.
+  virtual void ShowInformationText(const std::string& text);
+  // The running processes. Virtual, so that tests can narrow it to the
+  // processes they started themselves.
+  virtual std::vector<platform::TProcessEntry> ProcessSnapshot() const;
+
+  // The window's handlers. tmUpdateTimer runs once: the check, then the offer,
+  // "up to date" or the network error. acUpdateExecute downloads with
+  // progress and, when the file is whole, shows the install prompt; an error
+  // of the transfer leaves it and the progress panel stays. A package refused
+  // by its checks is told in an information box, and the offer shows again.
+  void tmUpdateTimer();
+  void acUpdateExecute();
+  void acLaterExecute();
+  void acCloseExecute();
+  // Runs the handler of `action`, the action bound to the button pressed.
+  void ExecuteAction(ActionId action);
 
   // The window's close operation: takes the window off the screen, which ends
   // the program.
@@ -106,7 +214,14 @@ public:
   std::string configFile;
   int32_t latestVersion = 0;
   std::string packagePath;
-  THttpClientPtr httpClient{nullptr, nullptr};
+  // The matched entry's SHA256 and Signature attributes; nullopt when it has
+  // none.
+  std::optional<std::string> packageSha256;
+  std::optional<std::string> packageSignature;
+  // The checks of the running transfer, fed by its work events; none when
+  // nothing is to be checked.
+  std::unique_ptr<TPackageCheck> packageCheck;
+  std::unique_ptr<platform::THttpClient> httpClient;
   std::unique_ptr<TStream> downloadFile;
   std::function<void(int32_t)> progressCallback;
   int64_t resumeOffset = 0;
@@ -122,8 +237,16 @@ public:
   TDateTime slowSince = 0;
   TDateTime lastSpeedCheck = 0;
 
+  TTimeLimits limits;
+
 private:
   void Construct();
+  // GETs a manifest into the working folder's Version.xml.
+  void FetchManifest(const std::string& url);
+  enum class TTransferResult { Incomplete, Complete, Corrupt, BadSignature };
+  TTransferResult Transfer(const std::string& localFile, const std::string& url, bool installer);
+  bool Receive(const std::string& localFile, const std::string& url, bool installer);
+  void RepaintControl(ControlId id);
 
   std::string exeFolder_;
   std::string firstArg_;

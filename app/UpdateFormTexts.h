@@ -1,5 +1,5 @@
 #pragma once
-// The fixed texts of the update window's start-up, converted once to ANSI.
+// The fixed texts of the update window, converted once to ANSI.
 #include "platform/CodePage.h"
 
 namespace updatetexts {
@@ -10,5 +10,36 @@ inline const platform::AnsiText kTenderSampleText{"招标示范文本"};
 inline const platform::AnsiText kBidSampleText{"投标示范文本"};
 inline const platform::AnsiText kShanghai{"上海"};
 inline const platform::AnsiText kInstallKey{"SOFTWARE\\Zorva编标工具\\6.0"};
+
+// The manifest and the check.
+inline const platform::AnsiText kDetailAttribute{"明细"};
+inline const platform::AnsiText kReleaseNotesHeading{"%s升级内容："};
+inline const platform::AnsiText kOfferText{"检测到新版本V%d，是否下载更新？"};
+inline const platform::AnsiText kManifestTooLarge{"版本文件超过 %d 字节，已停止接收"};
+
+// The window.
+inline const platform::AnsiText kAppTitle{"在线升级"};
+inline const platform::AnsiText kDownloading{"正在下载更新. . ."};
+inline const platform::AnsiText kNetworkError{"网络连接出错，无法检测更新。"};
+inline const platform::AnsiText kReadyToInstall{"新版本下载完成，请先关闭%s后，点击确定进行安装。"};
+
+// The transfer.
+inline const platform::AnsiText kSpeedText{"下载速度：%.2fKB/s"};
+inline const platform::AnsiText kSlowQuestion{"检测到您的下载速度过慢，是否继续下载？"};
+inline const platform::AnsiText kPackageTooLarge{
+    "安装包大小为 %lld 字节，超出了可下载的上限（2 GB），无法下载。"};
+
+// The package checks.
+inline const platform::AnsiText kPackageCorrupt{"下载的文件已损坏，请重新下载。"};
+inline const platform::AnsiText kSignatureInvalid{"安装包签名无效，已拒绝安装。"};
+
+// The installation.
+inline const platform::AnsiText kInstallRefused{
+    "无法安装：您有%s在运行中，请先保存您的工程并关闭%s，再进行安装。"};
+inline const platform::AnsiText kNoInstaller{"未找到安装程序，请重新下载。"};
+inline const platform::AnsiText kInstallFailed{"安装未完成（错误代码 %d），请重试。"};
+inline const platform::AnsiText kStartMenuFolder{
+    "C:\\Documents and Settings\\All Users\\「开始」菜单\\程序\\Zorva电子%s"};
+inline const platform::AnsiText kUninstallPattern{"卸载 *.*"};
 
 } // namespace updatetexts

@@ -1,9 +1,12 @@
 #include "app/UpdateWindow.h"
 
-#include "app/ChineseFont.h"
 #include "app/Pictures.h"
 #include "app/UpdateForm.h"
+#include "app/UpdateFormTexts.h"
+#include "common/ZorvaUiUtils.h"
+#include "platform/ChineseFont.h"
 #include "platform/CodePage.h"
+#include "platform/MessageDialog.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
@@ -14,12 +17,19 @@
 #include <FL/Fl_Progress.H>
 #include <FL/Fl_Text_Buffer.H>
 #include <FL/Fl_Text_Display.H>
-#include <FL/fl_ask.H>
+#include <FL/fl_draw.H>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
 namespace {
+
+// The error box: an OK button and the error icon.
+// FLTK draws a label a few pixels in from its box's edges.
+constexpr double kLabelMargin = 8.0;
+
+constexpr int32_t kErrorBoxStyle = platform::mbOk | platform::mbIconError;
 
 Fl_Color Colour(uint32_t rgb) {
   return fl_rgb_color(static_cast<uchar>(rgb >> 16), static_cast<uchar>(rgb >> 8),
@@ -44,7 +54,7 @@ public:
 void UseChineseFont() {
   static std::string fontName; // FLTK keeps the pointer
   if (!fontName.empty()) return;
-  std::string family = FindChineseFontFamily();
+  std::string family = platform::FindChineseFontFamily();
   if (family.empty()) return; // the texts then show as boxes, but the window still works
   fontName = " " + family;    // a leading blank marks the plain style
   Fl::set_font(FL_HELVETICA, fontName.c_str());
@@ -69,6 +79,11 @@ private:
   Fl_Widget* CreateWidget(const TControlDef& def);
   void Refresh();
   void SyncWidget(ControlId id);
+  // Runs a handler of the form; an error that reaches it is shown in the
+  // application's error box and leaves the window as the handler left it.
+  template <class Handler> void Run(Handler handler);
+  static void OnButton(Fl_Widget* widget, void* self);
+  static void OnTimer(void* self);
 
   TUpdateForm& form_;
   std::unique_ptr<Fl_Double_Window> window_;
@@ -112,6 +127,7 @@ TUpdateWindow::TUpdateWindow(TUpdateForm& form) : form_(form) {
 }
 
 TUpdateWindow::~TUpdateWindow() {
+  Fl::remove_timeout(&TUpdateWindow::OnTimer, this);
   form_.AttachView(nullptr);
   window_.reset(); // the widgets refer to the buffer and the pictures
 }
@@ -137,6 +153,7 @@ Fl_Widget* TUpdateWindow::CreateWidget(const TControlDef& def) {
   }
   case TControlKind::ckButton:
     w = new Fl_Button(0, 0, def.width, def.height);
+    w->callback(&TUpdateWindow::OnButton, this);
     break;
   case TControlKind::ckPicture: {
     auto* p = new TPictureBox(0, 0, def.width, def.height);
@@ -144,8 +161,12 @@ Fl_Widget* TUpdateWindow::CreateWidget(const TControlDef& def) {
     if (def.id == ControlId::imgTop && titleBand_) p->image(titleBand_.get());
     if (def.id == ControlId::imgClose && closeGlyph_) {
       p->image(closeGlyph_.get());
-      p->callback([](Fl_Widget*, void* form) { static_cast<TUpdateForm*>(form)->imgCloseClick(); },
-                  &form_);
+      p->callback(
+          [](Fl_Widget*, void* self) {
+            auto* view = static_cast<TUpdateWindow*>(self);
+            view->Run([view] { view->form_.imgCloseClick(); });
+          },
+          this);
     }
     w = p;
     break;
@@ -180,7 +201,6 @@ void TUpdateWindow::SyncWidget(ControlId id) {
   const TControl& c = model[id];
   Fl_Widget* w = widgets_[static_cast<int>(id)];
   TRect r = model.Bounds(id);
-  w->resize(r.left, r.top, r.width, r.height);
 
   std::string caption;
   switch (c.def->kind) {
@@ -188,6 +208,16 @@ void TUpdateWindow::SyncWidget(ControlId id) {
     if (model.CaptionShows(id)) caption = platform::AnsiToUtf8(c.caption);
     break;
   case TControlKind::ckLabel:
+    // Labels that do not wrap grow to their text, as the form's labels size
+    // themselves: the speed text is wider than the design text it replaces.
+    if (!c.def->wordWrap) {
+      fl_font(w->labelfont(), w->labelsize());
+      r.width =
+          std::max(r.width, static_cast<int>(fl_width(platform::AnsiToUtf8(c.caption).c_str()) +
+                                             kLabelMargin));
+    }
+    caption = platform::AnsiToUtf8(c.caption);
+    break;
   case TControlKind::ckButton:
     caption = platform::AnsiToUtf8(c.caption);
     break;
@@ -207,6 +237,7 @@ void TUpdateWindow::SyncWidget(ControlId id) {
   case TControlKind::ckPicture:
     break;
   }
+  w->resize(r.left, r.top, r.width, r.height);
   int index = static_cast<int>(id);
   if (caption != shownCaptions_[index] || !w->label()) {
     shownCaptions_[index] = caption;
@@ -236,6 +267,38 @@ void TUpdateWindow::Show() {
   Fl::screen_xywh(sx, sy, sw, sh, 0);
   window_->position(sx + (sw - window_->w()) / 2, sy + (sh - window_->h()) / 2);
   window_->show();
+  const TTimer& timer = form_.controls.tmUpdate;
+  if (timer.enabled) Fl::add_timeout(timer.intervalMs / 1000.0, &TUpdateWindow::OnTimer, this);
+}
+
+template <class Handler> void TUpdateWindow::Run(Handler handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    // The application's error box: the error's own text under the title.
+    ShowMessageBox(e.what(), updatetexts::kAppTitle, kErrorBoxStyle);
+  }
+  if (!window_->shown()) return;
+  Refresh();
+  window_->redraw();
+}
+
+void TUpdateWindow::OnButton(Fl_Widget* widget, void* self) {
+  auto* view = static_cast<TUpdateWindow*>(self);
+  for (const TControlDef& def : ControlTable()) {
+    if (view->widgets_[static_cast<int>(def.id)] != widget) continue;
+    const ActionId action = view->form_.controls[def.id].action;
+    view->Run([view, action] { view->form_.ExecuteAction(action); });
+    return;
+  }
+}
+
+void TUpdateWindow::OnTimer(void* self) {
+  auto* view = static_cast<TUpdateWindow*>(self);
+  view->Run([view] { view->form_.tmUpdateTimer(); });
+  const TTimer& timer = view->form_.controls.tmUpdate;
+  if (timer.enabled && view->window_->shown())
+    Fl::repeat_timeout(timer.intervalMs / 1000.0, &TUpdateWindow::OnTimer, view);
 }
 
 void TUpdateWindow::Repaint(std::optional<ControlId> control) {
@@ -256,12 +319,8 @@ void TUpdateWindow::CloseWindow() {
 int RunUpdateWindow(TUpdateForm& form, const std::optional<std::string>& startupError) {
   UseChineseFont();
   Fl::scheme("gtk+");
-  const std::string title = platform::AnsiToUtf8(form.controls.caption);
 
-  if (startupError) {
-    fl_message_title(title.c_str());
-    fl_alert("%s", platform::AnsiToUtf8(*startupError).c_str());
-  }
+  if (startupError) ShowMessageBox(*startupError, updatetexts::kAppTitle, kErrorBoxStyle);
 
   TUpdateWindow view(form);
   form.AttachView(&view);

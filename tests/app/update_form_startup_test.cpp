@@ -4,6 +4,7 @@
 #include "app/UpdateForm.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -19,31 +20,7 @@
 namespace {
 
 using platform::Utf8ToAnsi;
-
-// Sets (or, for nullptr, removes) an environment variable for one scope.
-class ScopedEnv {
-public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) saved_ = old, hadValue_ = true;
-    if (value)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (hadValue_)
-      ::setenv(name_, saved_.c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-  const char* name_;
-  std::string saved_;
-  bool hadValue_ = false;
-};
+using testsupport::ScopedEnv;
 
 // Arguments as the program hands them over: ANSI.
 std::vector<std::string> Args(std::initializer_list<const char*> utf8) {

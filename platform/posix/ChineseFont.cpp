@@ -1,4 +1,4 @@
-#include "app/ChineseFont.h"
+#include "platform/ChineseFont.h"
 
 #include <fontconfig/fontconfig.h>
 
@@ -35,6 +35,8 @@ std::string Family(FcPattern* font) {
 
 } // namespace
 
+namespace platform {
+
 std::string FindChineseFontFamily() {
   if (!FcInit()) return {};
 
@@ -60,3 +62,5 @@ std::string FindChineseFontFamily() {
   }
   return {};
 }
+
+} // namespace platform

@@ -1,0 +1,51 @@
+#include "app/IntegerText.h"
+
+#include "common/XMLJson.h"
+
+#include <string>
+
+std::optional<int32_t> TextToInt32(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ')
+    ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  int base = 10;
+  if (i < text.size() && text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i == text.size()) return std::nullopt;
+  int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    int digit;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else
+      return std::nullopt;
+    value = value * base + digit;
+    // Hexadecimal texts may give the whole 32-bit pattern ($FFFFFFFF is -1).
+    if (value > (base == 16 ? int64_t{0xFFFFFFFF} : int64_t{0x80000000})) return std::nullopt;
+  }
+  if (base == 16) value = static_cast<int32_t>(static_cast<uint32_t>(value));
+  if (negative) value = -value;
+  if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+int32_t StrToIntDef(std::string_view text, int32_t defaultValue) {
+  return TextToInt32(text).value_or(defaultValue);
+}
+
+int32_t StrToInt(std::string_view text) {
+  if (auto value = TextToInt32(text)) return *value;
+  throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
+}
