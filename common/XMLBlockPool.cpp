@@ -21,19 +21,16 @@ void Free(void* block, std::size_t) noexcept {
 #include <mutex>
 #include <vector>
 
-namespace xmlpool {
+namespace xmlpool::detail {
+
+// The thread's free lists are plain data, usable until the thread is gone
+// (objects freed during static destruction still land here); the flusher
+// below hands them to the shared orphans when the thread ends.
+thread_local constinit TFreeBlock* heads[kClasses]{};
+
 namespace {
 
-constexpr std::size_t kGranule = 16;
-constexpr std::size_t kMaxSize = 512;
-constexpr std::size_t kClasses = kMaxSize / kGranule;
 constexpr std::size_t kSlabBytes = 64 * 1024;
-
-struct TFreeBlock {
-  TFreeBlock* next;
-};
-
-using TLists = std::array<TFreeBlock*, kClasses>;
 
 // The free lists of threads that have ended, whole (one entry per list),
 // and every slab (kept reachable, and never freed: blocks may be in use
@@ -48,11 +45,6 @@ TShared& Shared() {
   static TShared* shared = new TShared;
   return *shared;
 }
-
-// The thread's free lists are plain data, usable until the thread is gone
-// (objects freed during static destruction still land here); the flusher
-// hands them to the shared orphans when the thread ends.
-thread_local constinit TLists heads{};
 
 // The untouched rest of the newest slab of each class. Blocks are cut from it
 // as they are needed rather than threaded into a free list up front: that
@@ -88,14 +80,10 @@ struct TFlusher {
 };
 thread_local TFlusher flusher;
 
-// Size 0 shares the class of the smallest blocks.
-std::size_t ClassOf(std::size_t size) {
-  return size == 0 ? 0 : (size - 1) / kGranule;
-}
+} // namespace
 
-// A block of class `c` when its free list is empty: one of the list of an
-// ended thread (then taken over whole), else cut from the newest slab, else
-// from a new one.
+// One of the free list of an ended thread (then taken over whole), else a
+// block cut from the newest slab, else from a new one.
 void* AllocateSlow(std::size_t c) {
   flusher.Touch();
   const std::size_t blockSize = BlockSizeOf(c);
@@ -120,31 +108,6 @@ void* AllocateSlow(std::size_t c) {
   return slab;
 }
 
-} // namespace
-
-void* Allocate(std::size_t size) {
-  if (size > kMaxSize) return ::operator new(size);
-  const std::size_t c = ClassOf(size);
-  TFreeBlock* block = heads[c];
-  if (!block) return AllocateSlow(c);
-  heads[c] = block->next;
-  // Freed blocks lie scattered: fetch the next one while this one is used.
-  if (block->next) __builtin_prefetch(block->next, 1);
-  return block;
-}
-
-void Free(void* pointer, std::size_t size) noexcept {
-  if (!pointer) return;
-  if (size > kMaxSize) {
-    ::operator delete(pointer);
-    return;
-  }
-  auto* block = static_cast<TFreeBlock*>(pointer);
-  const std::size_t c = ClassOf(size);
-  block->next = heads[c];
-  heads[c] = block;
-}
-
-} // namespace xmlpool
+} // namespace xmlpool::detail
 
 #endif

@@ -1,9 +1,12 @@
 #include "common/XMLCodeConversion.h"
 
+#include "common/XMLTextBuffer.h"
+
 #include "platform/CodePage.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -27,6 +30,10 @@ bool IsSurrogate(uint32_t cp) {
   return cp >= 0xD800 && cp <= 0xDFFF;
 }
 
+struct TGbkForm {
+  char bytes[2];
+};
+
 // The GBK form of every character of the basic plane: one byte (below 0x100)
 // or two (lead byte high). Built by converting the characters one per line:
 // no GBK byte is a line feed, so the lines split the result again. The
@@ -47,7 +54,24 @@ public:
   // False when the platform conversion did not give one form per character;
   // the callers then leave the work to it.
   bool Complete() const { return complete_; }
-  uint16_t Form(uint32_t cp) const { return table_[cp]; }
+  // The GBK bytes of a character in the order they are written; the second
+  // is 0 for a form of one byte, the first is 0 for a surrogate (no GBK
+  // form is or begins with a NUL byte).
+  const TGbkForm& Form(uint32_t cp) const {
+    return cp < kThreeByteFirst ? low_[cp] : threeByte_[ThreeByteIndex(cp)];
+  }
+  // The form of a character of three UTF-8 bytes by the index below, or all
+  // zero below U+0800, where three bytes are an overlong form and no
+  // character: one look-up then judges both.
+  const TGbkForm& ThreeByteForm(uint32_t index) const { return threeByte_[index]; }
+
+  // The index of a character of three UTF-8 bytes E0|a, 80|b, 80|c is
+  // a << 14 | c << 8 | b: the bits as they lie in the bytes, fewer steps to
+  // gather from a loaded word than the code point's a << 12 | b << 6 | c.
+  // The table has holes (a quarter is used) where the code point has none.
+  static uint32_t ThreeByteIndex(uint32_t cp) {
+    return (cp >> 12) << 14 | (cp & 0x3F) << 8 | (cp >> 6 & 0x3F);
+  }
 
 private:
   // Fills the forms of the characters first..end-1; false when the platform
@@ -67,19 +91,19 @@ private:
       const size_t lineEnd = gbk.find('\n', pos);
       if (lineEnd == std::string::npos) return false;
       const size_t length = lineEnd - pos;
-      if (length == 1)
-        table_[cp] = static_cast<uint8_t>(gbk[pos]);
-      else if (length == 2)
-        table_[cp] = static_cast<uint16_t>(static_cast<uint8_t>(gbk[pos]) << 8 |
-                                           static_cast<uint8_t>(gbk[pos + 1]));
-      else
+      if (length < 1 || length > 2 || gbk[pos] == '\0' || (length == 2 && gbk[pos + 1] == '\0'))
         return false;
+      TGbkForm& form = cp < kThreeByteFirst ? low_[cp] : threeByte_[ThreeByteIndex(cp)];
+      form.bytes[0] = gbk[pos];
+      form.bytes[1] = length == 2 ? gbk[pos + 1] : '\0';
       pos = lineEnd + 1;
     }
     return pos == gbk.size();
   }
 
-  std::array<uint16_t, kPlaneEnd> table_{};
+  static constexpr uint32_t kThreeByteFirst = 0x800;
+  std::array<TGbkForm, kThreeByteFirst> low_{};
+  std::array<TGbkForm, 16u << 14> threeByte_{};
   bool complete_ = false;
 };
 
@@ -88,104 +112,234 @@ const TGbkTable& Table() {
   return *table;
 }
 
-bool EightAscii(const char* p) {
-  uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return (word & 0x8080808080808080ULL) == 0;
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+
+constexpr bool IsLittleEndian() {
+  return std::endian::native == std::endian::little;
 }
 
-} // namespace
+// Writes the form of one character and returns its length.
+size_t PutForm(const TGbkForm& form, char* out) {
+  std::memcpy(out, form.bytes, 2);
+  return form.bytes[1] == '\0' ? 1 : 2;
+}
 
-void XMLUtf8ToAnsiInPlace(std::string& text, size_t from) {
-  const TGbkTable& table = Table();
-  const auto fallBack = [&] {
-    std::string converted = platform::Utf8ToAnsi(std::string_view(text).substr(from));
-    text.resize(from);
-    text += converted;
-  };
-  if (!table.Complete()) return fallBack();
-  char* const base = text.data();
-  const size_t n = text.size();
-  const auto invalid = [&] { text.resize(from); };
-  // The write position never passes the read position.
-  size_t out = from;
-  size_t i = from;
+// The length of the UTF-8 sequence that `lead` begins, and the bits it
+// contributes; 0 for a byte that begins none.
+size_t SequenceLength(uint8_t lead, uint32_t& cp) {
+  if (lead >= 0xC2 && lead <= 0xDF) return cp = lead & 0x1F, 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return cp = lead & 0x0F, 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return cp = lead & 0x07, 4;
+  return 0;
+}
+
+struct TConverted {
+  bool valid;
+  size_t read;
+  size_t written;
+};
+
+// Converts the UTF-8 bytes in..in+n to GBK at `out`, which may be `in`
+// itself: the GBK form of a character is never longer than its UTF-8 form,
+// so the write never passes the read. Bytes past the result may be written,
+// but none past out+n, and in place none that is still to be read. Unless
+// `final`, an incomplete character at the end is left unread for the next
+// piece of text to complete.
+TConverted ConvertSpan(const TGbkTable& table, const char* in, size_t n, char* out, bool final) {
+  const bool inPlace = out == in;
+  size_t i = 0;
+  size_t o = 0;
   while (i < n) {
-    // Until the first character that shrinks, source and target coincide.
-    if (out == i) {
-      while (i + 8 <= n && EightAscii(base + i))
+    // ASCII goes through a word at a time. Until the first character that
+    // shrinks, source and target coincide and nothing is copied.
+    uint64_t word = 0;
+    bool ascii = true;
+    if (out + o == in + i) {
+      while (i + 8 <= n) {
+        std::memcpy(&word, in + i, 8);
+        if ((ascii = (word & kHighBits) == 0) == false) break;
         i += 8;
-      out = i;
+      }
+      o = i;
     } else {
-      while (i + 8 <= n && EightAscii(base + i)) {
-        std::memmove(base + out, base + i, 8);
-        out += 8;
+      while (i + 16 <= n) {
+        uint64_t second;
+        std::memcpy(&word, in + i, 8);
+        std::memcpy(&second, in + i + 8, 8);
+        if (((word | second) & kHighBits) != 0) break;
+        std::memcpy(out + o, &word, 8);
+        std::memcpy(out + o + 8, &second, 8);
+        o += 16;
+        i += 16;
+      }
+      while (i + 8 <= n) {
+        std::memcpy(&word, in + i, 8);
+        if ((ascii = (word & kHighBits) == 0) == false) break;
+        std::memmove(out + o, in + i, 8);
+        o += 8;
         i += 8;
       }
     }
     if (i >= n) break;
-    const auto lead = static_cast<uint8_t>(base[i]);
+    // The ASCII bytes before the first other one of the word go at once.
+    if (!ascii && IsLittleEndian()) {
+      const auto k = static_cast<size_t>(std::countr_zero(word & kHighBits) / 8);
+      if (out + o != in + i) {
+        if (inPlace)
+          std::memmove(out + o, in + i, k);
+        else
+          std::memcpy(out + o, &word, 8);
+      }
+      o += k;
+      i += k;
+    }
+    const auto lead = static_cast<uint8_t>(in[i]);
     if (lead < 0x80) {
-      base[out++] = static_cast<char>(lead);
+      out[o++] = static_cast<char>(lead);
       ++i;
       continue;
     }
-    // Chinese text is runs of three-byte characters: they take a short way.
-    // Anything unusual (a bad sequence included) leaves the run and is judged
-    // by the full decoding below.
+    // Chinese text is runs of three-byte characters with forms of two bytes:
+    // they take a short way, two at a time while they last, their bits taken
+    // from one load of eight bytes. The length of the result is known before
+    // the table is read, so the place of the next write does not wait for
+    // that read. All bytes of a pair are read before its forms are written.
+    // Anything unusual (a bad sequence or a form of one byte included) leaves
+    // the run for the full decoding below.
     const size_t runStart = i;
-    while (i + 3 <= n) {
-      const auto b0 = static_cast<uint8_t>(base[i]);
-      const auto b1 = static_cast<uint8_t>(base[i + 1]);
-      const auto b2 = static_cast<uint8_t>(base[i + 2]);
+    for (;;) {
+      if (IsLittleEndian() && i + 8 <= n) {
+        std::memcpy(&word, in + i, 8);
+        if ((word & 0xC0C0F0C0C0F0ULL) == 0x8080E08080E0ULL) {
+          const auto index0 = static_cast<uint32_t>((word & 0xF) << 14 | (word >> 8 & 0x3F3F));
+          const auto index1 =
+              static_cast<uint32_t>((word >> 24 & 0xF) << 14 | (word >> 32 & 0x3F3F));
+          uint16_t f0, f1; // in memory order: a second byte makes them above 0xFF
+          std::memcpy(&f0, table.ThreeByteForm(index0).bytes, 2);
+          std::memcpy(&f1, table.ThreeByteForm(index1).bytes, 2);
+          if (f0 > 0xFF && f1 > 0xFF) {
+            const uint32_t both = f0 | static_cast<uint32_t>(f1) << 16;
+            std::memcpy(out + o, &both, 4);
+            o += 4;
+            i += 6;
+            continue;
+          }
+        }
+      }
+      if (i + 3 > n) break;
+      const auto b0 = static_cast<uint8_t>(in[i]);
+      const auto b1 = static_cast<uint8_t>(in[i + 1]);
+      const auto b2 = static_cast<uint8_t>(in[i + 2]);
       if ((b0 & 0xF0) != 0xE0 || (b1 & 0xC0) != 0x80 || (b2 & 0xC0) != 0x80) break;
-      const uint32_t cp = (b0 & 0x0Fu) << 12 | (b1 & 0x3Fu) << 6 | (b2 & 0x3Fu);
-      if (cp < 0x800 || IsSurrogate(cp)) break;
-      const uint16_t form = table.Form(cp);
-      if (form > 0xFF) base[out++] = static_cast<char>(form >> 8);
-      base[out++] = static_cast<char>(form & 0xFF);
+      const TGbkForm& form =
+          table.ThreeByteForm((b0 & 0x0Fu) << 14 | (b2 & 0x3Fu) << 8 | (b1 & 0x3Fu));
+      if (form.bytes[1] == '\0') break;
+      std::memcpy(out + o, form.bytes, 2);
+      o += 2;
       i += 3;
     }
     if (i != runStart) continue;
-    size_t length;
-    uint32_t cp;
-    if (lead >= 0xC2 && lead <= 0xDF)
-      length = 2, cp = lead & 0x1F;
-    else if (lead >= 0xE0 && lead <= 0xEF)
-      length = 3, cp = lead & 0x0F;
-    else if (lead >= 0xF0 && lead <= 0xF4)
-      length = 4, cp = lead & 0x07;
-    else
-      return invalid();
-    if (n - i < length) return invalid();
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<uint8_t>(base[i + k]);
-      if ((next & 0xC0) != 0x80) return invalid();
+    uint32_t cp = 0;
+    const size_t length = SequenceLength(lead, cp);
+    if (length == 0) return {false, i, o};
+    // A character cut off by the end of a piece waits for the next, as long
+    // as what there is of it can still begin a valid one.
+    const size_t have = std::min(length, n - i);
+    for (size_t k = 1; k < have; ++k) {
+      const auto next = static_cast<uint8_t>(in[i + k]);
+      if ((next & 0xC0) != 0x80) return {false, i, o};
       cp = cp << 6 | (next & 0x3F);
     }
-    if ((length == 3 && cp < 0x800) || IsSurrogate(cp)) return invalid();
+    if (have < length) {
+      if (final) return {false, i, o};
+      break;
+    }
+    if ((length == 3 && cp < 0x800) || IsSurrogate(cp)) return {false, i, o};
     if (length == 4) {
-      if (cp < 0x10000 || cp > 0x10FFFF) return invalid();
+      if (cp < 0x10000 || cp > 0x10FFFF) return {false, i, o};
       // Beyond the basic plane the table has nothing to say: ask the platform
       // for this one character (GBK has no shift states, so characters convert
       // alone as they do together).
-      const std::string form = platform::Utf8ToAnsi(std::string_view(base + i, 4));
-      if (form.empty() || form.size() > 4) return invalid();
-      std::memcpy(base + out, form.data(), form.size());
-      out += form.size();
+      const std::string form = platform::Utf8ToAnsi(std::string_view(in + i, 4));
+      if (form.empty() || form.size() > 4) return {false, i, o};
+      std::memcpy(out + o, form.data(), form.size());
+      o += form.size();
       i += 4;
       continue;
     }
-    const uint16_t form = table.Form(cp);
-    if (form > 0xFF) base[out++] = static_cast<char>(form >> 8);
-    base[out++] = static_cast<char>(form & 0xFF);
+    o += PutForm(table.Form(cp), out + o);
     i += length;
   }
-  text.resize(out);
+  return {true, i, o};
+}
+
+} // namespace
+
+bool XMLUtf8ConversionIsFast() {
+  return Table().Complete();
+}
+
+void XMLUtf8ToAnsiInPlace(std::string& text, size_t from) {
+  const TGbkTable& table = Table();
+  if (!table.Complete()) {
+    std::string converted = platform::Utf8ToAnsi(std::string_view(text).substr(from));
+    text.resize(from);
+    text += converted;
+    return;
+  }
+  char* const base = text.data() + from;
+  const TConverted done = ConvertSpan(table, base, text.size() - from, base, true);
+  text.resize(from + (done.valid ? done.written : 0));
 }
 
 std::string XMLUtf8ToAnsi(std::string_view utf8) {
   std::string text(utf8);
   XMLUtf8ToAnsiInPlace(text, 0);
   return text;
+}
+
+size_t TXMLUtf8Converter::ConvertInto(std::string_view piece, char* out) {
+  const TGbkTable& table = Table();
+  if (!valid_) return std::string_view::npos;
+  size_t written = 0;
+  // First the character that the last piece left unfinished.
+  while (pendingLength_ != 0 && !piece.empty()) {
+    pending_[pendingLength_++] = piece.front();
+    piece.remove_prefix(1);
+    const TConverted done = ConvertSpan(table, pending_, pendingLength_, out, false);
+    if (!done.valid) {
+      valid_ = false;
+      return std::string_view::npos;
+    }
+    if (done.read == 0) continue;
+    written = done.written;
+    pendingLength_ = 0;
+  }
+  if (piece.empty()) return written;
+  const TConverted done = ConvertSpan(table, piece.data(), piece.size(), out + written, false);
+  if (!done.valid) {
+    valid_ = false;
+    return std::string_view::npos;
+  }
+  pendingLength_ = piece.size() - done.read;
+  std::memcpy(pending_, piece.data() + done.read, pendingLength_);
+  return written + done.written;
+}
+
+// The converted text is never longer than the piece with the character
+// left from the last one (at most three bytes), and the conversion may
+// write two bytes past its result.
+bool TXMLUtf8Converter::Convert(std::string_view piece, std::string& out) {
+  const size_t start = out.size();
+  out.resize(start + piece.size() + 5);
+  const size_t written = ConvertInto(piece, out.data() + start);
+  out.resize(start + (written == std::string_view::npos ? 0 : written));
+  return written != std::string_view::npos;
+}
+
+bool TXMLUtf8Converter::Convert(std::string_view piece, TXMLTextBuffer& out) {
+  const size_t written = ConvertInto(piece, out.Room(piece.size() + 5));
+  if (written == std::string_view::npos) return false;
+  out.Grow(written);
+  return true;
 }

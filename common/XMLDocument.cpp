@@ -1,7 +1,6 @@
 // The document: the root node, declaration properties, output switches and
 // options; loading XML text from streams, files and strings with the encoding
 // decided by the declaration or the encoding property.
-#include "common/XMLCodeConversion.h"
 #include "common/XMLMessages.h"
 #include "common/ZorvaXMLDoc.h"
 #include "platform/Assert.h"
@@ -51,6 +50,28 @@ TXMLEncodingInfo DetectXMLEncoding(std::string_view bytes) {
   return info;
 }
 
+std::optional<TXMLEncodingInfo> DetectXMLEncodingPrefix(std::string_view bytes, bool complete) {
+  if (complete) return DetectXMLEncoding(bytes);
+  constexpr std::string_view kMark = "\xEF\xBB\xBF";
+  if (bytes.size() < kMark.size() && kMark.starts_with(bytes)) return std::nullopt;
+  if (bytes.starts_with(kMark)) return DetectXMLEncoding(bytes);
+  const size_t first = bytes.find_first_not_of("\t\n\r ");
+  if (first == std::string_view::npos) return std::nullopt;
+  constexpr std::string_view kDeclaration = "<?xml ";
+  const std::string_view rest = bytes.substr(first);
+  if (!rest.starts_with(kDeclaration)) {
+    if (rest.size() < kDeclaration.size() && kDeclaration.starts_with(rest)) return std::nullopt;
+    return DetectXMLEncoding(bytes);
+  }
+  // The first encoding=" and the quote after it, when the bytes hold them,
+  // are the first of the whole text too.
+  const size_t key = bytes.find("encoding=\"", first);
+  if (key == std::string_view::npos || key + 11 > bytes.size() ||
+      bytes.find('"', key + 11) == std::string_view::npos)
+    return std::nullopt;
+  return DetectXMLEncoding(bytes);
+}
+
 bool TXMLDocument::QueryInterface(const TGUID& iid, void** obj) noexcept {
   if (iid == IXMLDocument::IID || iid == IXMLInterface::IID) {
     *obj = static_cast<IXMLDocument*>(this);
@@ -82,42 +103,6 @@ void TXMLDocument::ParseText(std::string_view text, int32_t start) {
   root_.Reset();
   version_ = "1.0";
   ParseDocument(text, this, start);
-}
-
-namespace {
-
-bool IsUtf8Name(std::string_view name) {
-  return XMLSameName(name, "utf-8");
-}
-
-} // namespace
-
-// The byte-order mark goes through the conversion with the rest: it becomes
-// the first character of the converted text, and the parse starts after it,
-// so error positions count it.
-void TXMLDocument::LoadFromStream(TStream* stream) {
-  ZORVA_ASSERT(stream != nullptr);
-  std::string text = ReadStreamRest(*stream);
-  const TXMLEncodingInfo info = DetectXMLEncoding(text);
-  if (info.found && !info.encoding.empty()) encoding_ = info.encoding;
-  if (!IsUtf8Name(encoding_)) {
-    ParseText(text, info.byteOrderMark ? 2 : 1);
-    return;
-  }
-  if (!info.byteOrderMark) {
-    XMLUtf8ToAnsiInPlace(text, 0);
-    ParseText(text, 1);
-    return;
-  }
-  // U+FEFF has no GBK form: it converts to the default character, one byte,
-  // written over the last byte of the mark.
-  XMLUtf8ToAnsiInPlace(text, 3);
-  if (text.size() == 3) {
-    ParseText(std::string_view(), 1);
-    return;
-  }
-  text[2] = '?';
-  ParseText(std::string_view(text).substr(2), 2);
 }
 
 void TXMLDocument::LoadFromFile(const std::string& fileName) {

@@ -15,9 +15,11 @@
 #include "platform/Exception.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TStream;
 class TXMLNode;
@@ -60,19 +62,40 @@ public:
   size_t Position() const { return pos_; }
 
 private:
+  // The positions of one node's attributes by a hash of the name with ASCII
+  // letter case folded, made once the node has many: an open-addressing
+  // table whose slots hold the hash (high half) and the position plus one
+  // (low half); 0 is an empty slot. The node is the one the reading stands
+  // on at that depth; the reader is the only one changing its attributes
+  // while it reads, and it only appends.
+  struct TAttributeIndex {
+    TXMLNode* node = nullptr;
+    std::vector<uint64_t> slots;
+    size_t used = 0;
+
+    void Insert(uint32_t hash, size_t position);
+  };
+
   char At(size_t p) const { return p >= 1 && p <= text_.size() ? text_[p - 1] : '\0'; }
   size_t Find(char c, size_t from) const;
+  // As Find, but only before the position `limit`.
+  size_t FindBefore(char c, size_t from, size_t limit) const;
   void SkipBlanks(size_t& p) const;
   void SkipBlanksAndComma();
   std::string Slice(size_t from, size_t end) const;
   void EnterChild(const std::string& name);
   void LeaveChild();
+  // The attribute `name` of the current node, found or appended as
+  // GetAttribute does, set with SetAsString.
+  void SetMember(const std::string& name, const std::string& value);
+  IXMLNodeAttribute* FindOrAppend(TXMLNode& node, const std::string& name);
 
   const std::string& text_;
   size_t pos_ = 1;
   IXMLNodeRef root_;
   IXMLNodeRef current_;
   int depth_ = 0;
+  std::vector<TAttributeIndex> indexes_; // by depth
 };
 
 // Reads `text` into `node` from position 1: a text that does not begin with

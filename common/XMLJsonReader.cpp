@@ -3,9 +3,13 @@
 // end sees a byte that matches nothing instead of reading out of bounds.
 #include "common/XMLJson.h"
 
+#include "common/ZorvaXMLDoc.h"
 #include "common/ZorvaXMLUtils.h"
 #include "platform/Assert.h"
 #include "platform/CodePage.h"
+
+#include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -96,6 +100,14 @@ size_t TJSONParser::Find(char c, size_t from) const {
   return at == std::string::npos ? 0 : at + 1;
 }
 
+size_t TJSONParser::FindBefore(char c, size_t from, size_t limit) const {
+  if (from < 1) from = 1;
+  if (limit > text_.size() + 1) limit = text_.size() + 1;
+  if (from >= limit) return 0;
+  const void* at = std::memchr(text_.data() + from - 1, c, limit - from);
+  return at ? static_cast<size_t>(static_cast<const char*>(at) - text_.data()) + 1 : 0;
+}
+
 // The last byte of the text is never skipped.
 void TJSONParser::SkipBlanks(size_t& p) const {
   while (p < text_.size() && IsBlank(At(p)))
@@ -127,6 +139,82 @@ void TJSONParser::EnterChild(const std::string& name) {
 void TJSONParser::LeaveChild() {
   current_ = current_->GetParentNode();
   --depth_;
+}
+
+namespace {
+
+// Up to this many attributes a node's own scan finds a name; beyond it the
+// reader keeps an index, or an object of n members would cost n squared.
+constexpr int32_t kLinearLookupLimit = 32;
+
+// FNV-1a over the name with A-Z folded to a-z, for the index. The name hash
+// of the node model keeps only the last sixteen bytes of a name and lets
+// digits collide (member12 and member21 share one), which an index of
+// numbered members would pay for at every lookup.
+uint32_t FoldedHash(std::string_view name) {
+  uint64_t hash = 0xCBF29CE484222325ULL;
+  for (char c : name) {
+    auto b = static_cast<uint8_t>(c);
+    if (b >= 'A' && b <= 'Z') b += 32;
+    hash = (hash ^ b) * 0x100000001B3ULL;
+  }
+  return static_cast<uint32_t>(hash ^ (hash >> 32));
+}
+
+} // namespace
+
+// Kept at most three quarters full; doubled when it would be fuller.
+void TJSONParser::TAttributeIndex::Insert(uint32_t hash, size_t position) {
+  if ((used + 1) * 4 > slots.size() * 3) {
+    std::vector<uint64_t> old(std::max<size_t>(64, slots.size() * 2), 0);
+    old.swap(slots);
+    used = 0;
+    for (uint64_t slot : old)
+      if (slot != 0) Insert(static_cast<uint32_t>(slot >> 32), (slot & 0xFFFFFFFFu) - 1);
+  }
+  const size_t mask = slots.size() - 1;
+  size_t i = hash & mask;
+  while (slots[i] != 0)
+    i = (i + 1) & mask;
+  slots[i] = static_cast<uint64_t>(hash) << 32 | (position + 1);
+  ++used;
+}
+
+void TJSONParser::SetMember(const std::string& name, const std::string& value) {
+  TXMLNode* node = TXMLNode::FromIntf(current_.get());
+  if (!node) {
+    current_->GetAttributes()->GetAttribute(name)->SetAsString(value);
+    return;
+  }
+  FindOrAppend(*node, name)->SetAsString(value);
+}
+
+IXMLNodeAttribute* TJSONParser::FindOrAppend(TXMLNode& node, const std::string& name) {
+  TXMLNodeAttributes& attributes = node.Attributes();
+  const auto& items = attributes.Items();
+  if (items.size() < static_cast<size_t>(kLinearLookupLimit)) return &attributes.FindOrAdd(name);
+  if (indexes_.size() <= static_cast<size_t>(depth_)) indexes_.resize(depth_ + 1);
+  TAttributeIndex& index = indexes_[depth_];
+  if (index.node != &node || index.slots.empty()) {
+    index = TAttributeIndex();
+    index.node = &node;
+    for (size_t i = 0; i < items.size(); ++i)
+      index.Insert(FoldedHash(items[i]->Name()), i);
+  }
+  const uint32_t hash = FoldedHash(name);
+  // The first attribute of that name, as a scan would find it.
+  size_t first = items.size();
+  const size_t mask = index.slots.size() - 1;
+  for (size_t i = hash & mask; index.slots[i] != 0; i = (i + 1) & mask) {
+    const uint64_t slot = index.slots[i];
+    const size_t position = (slot & 0xFFFFFFFFu) - 1;
+    if (slot >> 32 == hash && position < first && XMLSameName(items[position]->Name(), name))
+      first = position;
+  }
+  if (first < items.size()) return items[first];
+  TXMLNodeAttribute& added = attributes.Append(name);
+  index.Insert(hash, items.size() - 1);
+  return &added;
 }
 
 void TJSONParser::ReadObject() {
@@ -176,14 +264,15 @@ void TJSONParser::ReadObject() {
       e = Find('"', start + 1);
       if (e == 0) FormatError();
     }
-    const size_t brace = Find('}', e + 1);
+    // Only a "}" before the "," matters: searching on past it would scan the
+    // rest of the object once per member.
     const size_t comma = Find(',', e + 1);
+    const size_t brace = comma != 0 ? FindBefore('}', e + 1, comma) : Find('}', e + 1);
     if (brace == 0 && comma == 0) FormatError();
-    const bool last = !(comma != 0 && (brace == 0 || comma < brace));
+    const bool last = brace != 0;
     const size_t end = last ? brace : comma;
 
-    const std::string value = CheckJsonValue(Slice(start, end));
-    current_->GetAttributes()->GetAttribute(name)->SetAsString(value);
+    SetMember(name, CheckJsonValue(Slice(start, end)));
 
     pos_ = end;
     if (last) {
@@ -217,9 +306,9 @@ void TJSONParser::ReadArray() {
       if (e == 0) FormatError();
     }
     const size_t comma = Find(',', e);
-    const size_t bracket = Find(']', e);
+    const size_t bracket = comma != 0 ? FindBefore(']', e, comma) : Find(']', e);
     if (comma == 0 && bracket == 0) FormatError();
-    const bool last = comma == 0 || (bracket != 0 && bracket < comma);
+    const bool last = comma == 0 || bracket != 0;
     const size_t end = last ? bracket : comma;
 
     current_->SetText(CheckJsonValue(Slice(pos_, end)));

@@ -13,6 +13,7 @@
 #include "platform/Assert.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -47,11 +48,13 @@ template <class T> void TXMLList<T>::AddOwned(T* item) {
   guard.item = nullptr;
 }
 
+// Last first: see the destroy queue in the node model for why the order
+// in which a tree frees its blocks matters.
 template <class T> void TXMLList<T>::Clear() noexcept {
   TXMLPointerArray<T> items;
   items.swap(items_);
-  for (T* item : items)
-    item->Release();
+  for (size_t i = items.size(); i-- > 0;)
+    items[i]->Release();
 }
 
 template <class T> void TXMLList<T>::Delete(int32_t index) noexcept {
@@ -135,6 +138,10 @@ int32_t TXMLNodeAttributes::Find(std::string_view name) const noexcept {
 TXMLNodeAttribute& TXMLNodeAttributes::FindOrAdd(std::string_view name) {
   const int32_t index = Find(name);
   if (index != -1) return *items_.Items()[index];
+  return Append(name);
+}
+
+TXMLNodeAttribute& TXMLNodeAttributes::Append(std::string_view name) {
   auto* attribute = new TXMLNodeAttribute(name, Options());
   attribute->TakeFirstRef();
   items_.AddOwned(attribute);
@@ -225,30 +232,53 @@ constexpr size_t kLinearLookupLimit = 32;
 // the start of another attribute and rejected.
 void TXMLNodeAttributes::ParseAttributeText(std::string_view text) {
   Clear();
-  // Each attribute has its '=': room for that many, up to a bound, spares
-  // most tags both a second allocation and unused room.
-  const auto equalSigns = static_cast<size_t>(std::count(text.begin(), text.end(), '='));
-  items_.Reserve(std::min(equalSigns, kLinearLookupLimit));
+  // The first attributes are found before any is made, so that their array
+  // is sized once, to fit, without a pass of its own over the text.
+  // Plain pointers and lengths: an array of views would be cleared first.
+  struct TFound {
+    const char* name;
+    const char* value;
+    size_t nameSize;
+    size_t valueSize;
+  };
+  TFound first[kLinearLookupLimit];
+  size_t found = 0;
+  bool made = false;
+  const auto make = [&] {
+    items_.Reserve(found);
+    for (size_t i = 0; i < found; ++i)
+      SetAttributeValue({first[i].name, first[i].nameSize}, {first[i].value, first[i].valueSize});
+    made = true;
+  };
+  const auto fail = [&] {
+    if (!made) make();
+    RaiseQuotesError();
+  };
   // Made only for a tag with many attributes: even an empty map costs
   // something to make and destroy, and most tags have a handful.
   std::unique_ptr<std::unordered_multimap<uint32_t, TXMLNodeAttribute*>> byHash;
   size_t from = 0;
   while (from + 1 < text.size()) {
     const size_t equals = FindOutsideQuotes('=', text, from);
-    if (equals == std::string_view::npos) RaiseQuotesError();
+    if (equals == std::string_view::npos) fail();
     const std::string_view name = equals > from ? TrimmedCopy(text, from, equals - 1) : "";
     // The gap before the opening quote is a byte or two: a plain loop beats
     // the library's search for one of two bytes.
     size_t open = equals + 1;
     while (open < text.size() && text[open] != '"' && text[open] != '\'')
       ++open;
-    if (open == text.size()) RaiseQuotesError();
+    if (open == text.size()) fail();
     const size_t close = text.find(text[open], open + 1);
-    if (close == std::string_view::npos) RaiseQuotesError();
+    if (close == std::string_view::npos) fail();
     const std::string_view value = text.substr(open + 1, close - open - 1);
     from = close + 1;
     if (name.empty()) continue;
 
+    if (!made) {
+      first[found++] = {name.data(), value.data(), name.size(), value.size()};
+      if (found == kLinearLookupLimit) make();
+      continue;
+    }
     if (items_.GetCount() < static_cast<int32_t>(kLinearLookupLimit)) {
       SetAttributeValue(name, value);
       continue;
@@ -259,19 +289,35 @@ void TXMLNodeAttributes::ParseAttributeText(std::string_view text) {
         byHash->emplace(XMLNameHash(attribute->Name()), attribute);
     }
     const uint32_t hash = XMLNameHash(name);
-    TXMLNodeAttribute* found = nullptr;
-    for (auto [it, end] = byHash->equal_range(hash); it != end && !found; ++it)
-      if (XMLSameName(it->second->Name(), name)) found = it->second;
-    if (!found) {
-      found = new TXMLNodeAttribute(name, Options());
-      items_.Add(found);
-      byHash->emplace(hash, found);
+    TXMLNodeAttribute* match = nullptr;
+    for (auto [it, end] = byHash->equal_range(hash); it != end && !match; ++it)
+      if (XMLSameName(it->second->Name(), name)) match = it->second;
+    if (!match) {
+      match = new TXMLNodeAttribute(name, Options());
+      items_.Add(match);
+      byHash->emplace(hash, match);
     }
-    found->AssignValue(value);
+    match->AssignValue(value);
   }
+  if (!made) make();
 }
 
 // --- Child lists ----------------------------------------------------------------
+
+void TXMLNodeList::ReleaseAll(std::vector<TXMLIntfObject*>& dying) noexcept {
+  TXMLPointerArray<TXMLNode> items;
+  items_.SwapItems(items);
+  for (size_t i = 0; i < items.size(); ++i) {
+    // Children of a big tree lie far apart in memory.
+    if (i + 2 < items.size()) __builtin_prefetch(items[i + 2], 1);
+    Detached(items[i]);
+    if (items[i]->DropRef()) dying.push_back(items[i]);
+  }
+  // The emptied array goes back, to be freed with the owner, after the
+  // children.
+  items.clear();
+  items_.SwapItems(items);
+}
 
 TXMLNodeList::~TXMLNodeList() {
   items_.ClearEach([this](TXMLNode* node) { Detached(node); });

@@ -14,6 +14,7 @@
 #include "common/ZorvaXMLDoc.h"
 #include "platform/Assert.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -21,8 +22,12 @@ namespace {
 
 class TXMLParser {
 public:
+  // Parses `text`, all of it at hand.
   TXMLParser(std::string_view text, TXMLOptions options, TXMLNode* root)
       : root_(root), text_(text), options_(options) {}
+  // Parses the text that `feed` hands over piece by piece.
+  TXMLParser(TXMLTextFeed& feed, TXMLOptions options, TXMLNode* root)
+      : root_(root), feed_(&feed), options_(options) {}
 
   void SetStart(int32_t start) { start_ = start < 1 ? 1 : static_cast<size_t>(start); }
   void Parse();
@@ -32,12 +37,23 @@ public:
   const std::string& Version() const { return version_; }
 
 private:
+  // Positions count from the start of the whole text. The bytes at hand are
+  // those from base_ to End(); with a feed, text before the markup or run
+  // being read (pos_) may already be gone.
+  size_t End() const { return base_ + text_.size(); }
+  char At(size_t p) const { return text_[p - base_]; }
+  std::string_view View(size_t from, size_t to) const {
+    return text_.substr(from - base_, to - from);
+  }
+  // Takes the next piece of a fed text; false at its end.
+  bool More();
+  // The first `ch` at or after `from`; npos when the text has none.
+  size_t Find(char ch, size_t from);
+  // The first occurrence of `pattern` at or after `from`; npos when none.
+  size_t Find(std::string_view pattern, size_t from);
+
   [[noreturn]] void RaiseParseError(const std::string& message) const {
     throw EXMLException(xmltext::WithPosition(message, static_cast<long long>(pos_ + 1)));
-  }
-  size_t Find(char ch, size_t from) const {
-    const void* hit = std::memchr(text_.data() + from, ch, text_.size() - from);
-    return hit ? static_cast<const char*>(hit) - text_.data() : std::string_view::npos;
   }
   void ParseMarkup();
   void ParseBang(size_t gt);
@@ -54,21 +70,68 @@ private:
   // which keeps it alive.
   TXMLNode* current_ = nullptr;
   std::string_view text_;
-  size_t pos_ = 0; // 0-based; messages report it 1-based
+  size_t base_ = 0;
+  TXMLTextFeed* feed_ = nullptr;
+  TXMLTextBuffer window_; // what text_ shows of a fed text
+  size_t pos_ = 0;        // 0-based; messages report it 1-based
   size_t start_ = 1;
   std::string encoding_ = "utf-8";
   std::string version_ = "1.0";
   TXMLOptions options_;
 };
 
+// The bytes before pos_ are dropped once they are half of what is held, so
+// that a long markup or run read in small pieces is not moved again for
+// every piece.
+bool TXMLParser::More() {
+  if (!feed_) return false;
+  const size_t done = pos_ < End() ? pos_ - base_ : text_.size();
+  if (done > 0 && done >= window_.size() / 2) {
+    window_.EraseFront(done);
+    base_ += done;
+  }
+  const size_t had = window_.size();
+  while (window_.size() == had)
+    if (!feed_->Next(window_)) break;
+  text_ = window_.view();
+  return window_.size() != had;
+}
+
+size_t TXMLParser::Find(char ch, size_t from) {
+  for (;;) {
+    if (from < End()) {
+      const size_t at = from - base_;
+      const void* hit = std::memchr(text_.data() + at, ch, text_.size() - at);
+      if (hit) return base_ + static_cast<size_t>(static_cast<const char*>(hit) - text_.data());
+      from = End();
+    }
+    if (!More()) return std::string_view::npos;
+  }
+}
+
+size_t TXMLParser::Find(std::string_view pattern, size_t from) {
+  for (;;) {
+    if (from < End()) {
+      const size_t at = text_.find(pattern, from - base_);
+      if (at != std::string_view::npos) return base_ + at;
+      // A match may begin in the last bytes and end in the next piece.
+      from = std::max(from, End() - std::min(End(), pattern.size() - 1));
+    }
+    if (!More()) return std::string_view::npos;
+  }
+}
+
 void TXMLParser::Parse() {
-  if (text_.empty()) return;
   pos_ = start_ - 1;
-  while (pos_ < text_.size()) {
-    if (text_[pos_] != '<') {
+  for (;;) {
+    if (pos_ >= End()) {
+      if (!More()) return;
+      continue;
+    }
+    if (At(pos_) != '<') {
       size_t end = Find('<', pos_);
-      if (end == std::string_view::npos) end = text_.size();
-      if (current_) current_->AssignText(text_.substr(pos_, end - pos_));
+      if (end == std::string_view::npos) end = End();
+      if (current_) current_->AssignText(View(pos_, end));
       pos_ = end;
       continue;
     }
@@ -81,7 +144,7 @@ void TXMLParser::ParseMarkup() {
   if (gt == std::string_view::npos) RaiseParseError(xmltext::kMarkupUnmatched);
   const size_t length = gt - pos_ + 1;
   if (length <= 2) RaiseParseError(xmltext::kEmptyMarkup);
-  const std::string_view markup = text_.substr(pos_, length);
+  const std::string_view markup = View(pos_, gt + 1);
   switch (markup[1]) {
   case '/':
     CloseElement();
@@ -107,28 +170,24 @@ void TXMLParser::ParseBang(size_t gt) {
   const size_t p = pos_;
   const size_t length = gt - p + 1;
   const auto endOf = [&](std::string_view closing, char twice, size_t searchFrom) {
-    if (text_[gt - 1] == twice && text_[gt - 2] == twice) return gt - 2;
-    const size_t end = text_.find(closing, searchFrom);
+    if (At(gt - 1) == twice && At(gt - 2) == twice) return gt - 2;
+    const size_t end = Find(closing, searchFrom);
     if (end == std::string_view::npos) RaiseParseError(xmltext::kMarkupUnmatched);
     return end;
   };
-  if (length >= 7 && text_[p + 2] == '-' && text_[p + 3] == '-') {
+  if (length >= 7 && At(p + 2) == '-' && At(p + 3) == '-') {
     const size_t end = endOf("-->", '-', p + 4);
-    if (!(options_ & xoSkipComments))
-      AddContentNode(text_.substr(p + 4, end - (p + 4)), TXMLNodeType::ntComment);
+    if (!(options_ & xoSkipComments)) AddContentNode(View(p + 4, end), TXMLNodeType::ntComment);
     pos_ = end + 3;
-  } else if (length >= 12 && text_.substr(p + 2, 7) == "[CDATA[") {
+  } else if (length >= 12 && View(p + 2, p + 9) == "[CDATA[") {
     const size_t end = endOf("]]>", ']', p + 9);
-    if (!(options_ & xoSkipCDATA))
-      AddContentNode(text_.substr(p + 9, end - (p + 9)), TXMLNodeType::ntCData);
+    if (!(options_ & xoSkipCDATA)) AddContentNode(View(p + 9, end), TXMLNodeType::ntCData);
     pos_ = end + 3;
   } else {
     pos_ = gt + 1;
   }
 }
 
-// Closing the element the parse started on ends the content that belongs to
-// it: the parse never climbs above its root into a tree it was not given.
 void TXMLParser::CloseElement() {
   if (!current_) RaiseParseError(xmltext::kMarkupUnmatched);
   current_ = current_ == root_.get() ? nullptr : current_->Parent();
@@ -196,12 +255,26 @@ void ParseInto(std::string_view text, TXMLNode& node, TXMLOptions options) {
   parser.Parse();
 }
 
-void ParseDocument(std::string_view text, TXMLDocument* document, int32_t start) {
-  ZORVA_ASSERT(document != nullptr);
-  TXMLParser parser(text, document->GetOptions(), nullptr);
+namespace {
+
+void ParseDocument(TXMLParser& parser, TXMLDocument* document, int32_t start) {
   parser.SetStart(start);
   parser.Parse();
   document->SetRoot(parser.Root());
   document->SetVersion(parser.Version());
   document->SetEncoding(parser.Encoding());
+}
+
+} // namespace
+
+void ParseDocument(std::string_view text, TXMLDocument* document, int32_t start) {
+  ZORVA_ASSERT(document != nullptr);
+  TXMLParser parser(text, document->GetOptions(), nullptr);
+  ParseDocument(parser, document, start);
+}
+
+void ParseDocument(TXMLTextFeed& feed, TXMLDocument* document, int32_t start) {
+  ZORVA_ASSERT(document != nullptr);
+  TXMLParser parser(feed, document->GetOptions(), nullptr);
+  ParseDocument(parser, document, start);
 }

@@ -57,6 +57,9 @@ public:
     ++size_;
   }
 
+  // Forgets the entries and keeps the block.
+  void clear() noexcept { size_ = 0; }
+
   void erase(size_t index) noexcept {
     std::memmove(data_ + index, data_ + index + 1, (size_ - index - 1) * sizeof(T*));
     --size_;

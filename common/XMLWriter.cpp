@@ -1,20 +1,29 @@
 #include "common/XMLWriter.h"
 
+#include "common/XMLCodeConversion.h"
 #include "common/XMLTreeWalk.h"
-#include "common/ZorvaStreamUtils.h"
 #include "common/ZorvaXMLDoc.h"
 #include "platform/Assert.h"
-#include "platform/CodePage.h"
 #include "platform/Stream.h"
 
+#include <cstdint>
+#include <cstring>
 #include <string_view>
+#include <vector>
 
 namespace {
 
 bool IsAscii(std::string_view text) {
-  for (unsigned char c : text)
-    if (c >= 0x80) return false;
-  return true;
+  uint64_t any = 0;
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    any |= word;
+  }
+  for (; i < text.size(); ++i)
+    any |= static_cast<uint8_t>(text[i]);
+  return (any & 0x8080808080808080ULL) == 0;
 }
 
 } // namespace
@@ -30,15 +39,21 @@ void TXMLBuilder::WriteDocument(IXMLDocument* document, bool rawText, bool force
   Utf8Output = !forceAnsi && XMLSameName(own->GetEncoding(), "utf-8");
   LineBreak = own->GetFormatted() ? "\r\n" : "";
   RawText = rawText;
-  if (own->GetIncludeDeclaration()) WriteLine(own->BuildDeclaration());
+  if (own->GetIncludeDeclaration()) {
+    const size_t start = pending_.size();
+    pending_ += own->BuildDeclaration();
+    EndLine(start);
+  }
   WriteNode(document->GetDocumentElement().get());
 }
 
 void TXMLBuilder::WriteNode(IXMLNode* node) {
-  if (node == nullptr) return;
-  TXMLNode* own = TXMLNode::FromIntf(node);
-  ZORVA_ASSERT(own != nullptr);
-  WriteTree(*own, node->GetLevel());
+  if (node != nullptr) {
+    TXMLNode* own = TXMLNode::FromIntf(node);
+    ZORVA_ASSERT(own != nullptr);
+    WriteTree(*own, node->GetLevel());
+  }
+  Flush();
 }
 
 // The level is handed down instead of asking each node for it, which would
@@ -96,14 +111,34 @@ void TXMLBuilder::WriteLeaf(TXMLNode& node, int32_t level) {
   EndLine(start);
 }
 
+// The tag is measured first and written into room made once: with a piece
+// appended at a time, every attribute cost four checks of the room.
 void TXMLBuilder::AppendOpenTag(const TXMLNode& node, bool selfClosing) {
-  pending_ += '<';
-  pending_ += node.Name();
-  if (!node.Attributes().Items().empty()) {
-    pending_ += ' ';
-    node.Attributes().AppendXML(pending_);
+  const std::string_view name = node.Name();
+  const auto& attributes = node.Attributes().Items();
+  size_t size = name.size() + (selfClosing ? 3 : 2);
+  for (const TXMLNodeAttribute* attribute : attributes)
+    size += attribute->Name().size() + attribute->Value().size() + 4;
+  std::string& out = pending_;
+  const size_t at = out.size();
+  out.resize(at + size);
+  char* p = out.data() + at;
+  const auto put = [&p](std::string_view text) {
+    std::memcpy(p, text.data(), text.size());
+    p += text.size();
+  };
+  *p++ = '<';
+  put(name);
+  for (const TXMLNodeAttribute* attribute : attributes) {
+    *p++ = ' ';
+    put(attribute->Name());
+    *p++ = '=';
+    *p++ = '"';
+    put(attribute->Value());
+    *p++ = '"';
   }
-  pending_ += selfClosing ? "/>" : ">";
+  if (selfClosing) *p++ = '/';
+  *p = '>';
 }
 
 void TXMLBuilder::AppendCloseTag(const TXMLNode& node) {
@@ -141,24 +176,30 @@ void TXMLBuilder::WriteLine(const std::string& text) {
   const size_t start = pending_.size();
   pending_ += text;
   EndLine(start);
+  Flush();
 }
 
 void TXMLBuilder::EndLine(size_t lineStart) {
+  std::string& out = pending_;
   // Most lines of real documents are ASCII, which UTF-8 leaves as it is.
-  if (Utf8Output && !IsAscii(std::string_view(pending_).substr(lineStart))) {
-    const std::string converted =
-        platform::AnsiToUtf8(std::string_view(pending_).substr(lineStart));
-    pending_.resize(lineStart);
-    pending_ += converted;
+  if (Utf8Output && !IsAscii(std::string_view(out).substr(lineStart))) {
+    const std::string_view line = std::string_view(out).substr(lineStart);
+    converted_.Clear();
+    converted_.Grow(XMLAnsiToUtf8Into(line, converted_.Room(XMLAnsiToUtf8Room(line.size()))));
+    out.resize(lineStart);
+    out += converted_.view();
   }
-  pending_ += LineBreak;
-  // Emptied before the write, so that a failed write does not send this
-  // line's indentation again with the next one.
-  std::string out;
-  out.swap(pending_);
-  stream_->WriteBuffer(out.data(), static_cast<int64_t>(out.size()));
-  out.clear();
-  pending_.swap(out);
+  out += LineBreak;
+  if (out.size() >= kStreamPiece) Flush();
+}
+
+void TXMLBuilder::Flush() {
+  if (pending_.empty()) return;
+  struct TEmptyOnExit {
+    std::string& lines;
+    ~TEmptyOnExit() { lines.clear(); }
+  } empty{pending_};
+  stream_->WriteBuffer(pending_.data(), static_cast<int64_t>(pending_.size()));
 }
 
 void SaveDocumentToStream(IXMLDocument* document, TStream* stream) {
@@ -166,14 +207,44 @@ void SaveDocumentToStream(IXMLDocument* document, TStream* stream) {
   builder.WriteDocument(document, true, false);
 }
 
+namespace {
+
+// Keeps the pieces the writer sends, to be joined once their total is known.
+// Built up by doubling instead, the text of a large document would be copied
+// about once more, and the memory of the half-size text, which the
+// allocator hands out fresh (it maps blocks this large), would be touched
+// for the first time only to be thrown away.
+class TPieceSink final : public TStream {
+public:
+  int32_t Read(void*, int32_t) override { return 0; }
+  int32_t Write(const void* buffer, int32_t count) override {
+    if (count <= 0) return 0;
+    pieces_.emplace_back(static_cast<const char*>(buffer), static_cast<size_t>(count));
+    size_ += static_cast<size_t>(count);
+    return count;
+  }
+  int64_t Seek64(int64_t, TSeekOrigin) override { return static_cast<int64_t>(size_); }
+
+  std::string Join() {
+    std::string text;
+    text.reserve(size_);
+    for (const std::string& piece : pieces_)
+      text += piece;
+    return text;
+  }
+
+private:
+  std::vector<std::string> pieces_;
+  size_t size_ = 0;
+};
+
+} // namespace
+
 std::string DocumentToString(IXMLDocument* document, bool rawText) {
-  TBlockMemoryStream stream(4096);
-  TXMLBuilder builder(&stream);
+  TPieceSink sink;
+  TXMLBuilder builder(&sink);
   builder.WriteDocument(document, rawText, true);
-  std::string result(static_cast<size_t>(stream.GetSize()), '\0');
-  stream.Seek(0, 0);
-  stream.ReadBuffer(result.data(), static_cast<int64_t>(result.size()));
-  return result;
+  return sink.Join();
 }
 
 void SaveNodeToStream(IXMLNode* node, TStream* stream) {

@@ -5,6 +5,7 @@
 // stored, which is their escaped form when they were set with SetAsString or
 // read by the parser; with raw text off, leaf texts go out decoded instead
 // (the display form, which need not be well-formed).
+#include "common/XMLTextBuffer.h"
 #include "common/ZorvaXMLIntf.h"
 
 #include <cstddef>
@@ -52,18 +53,31 @@ public:
   // EStreamError when the stream does not take every byte.
   void WriteLine(const std::string& text);
 
+  // Lines for a stream are collected up to this many bytes and then written
+  // in one piece: a write per line (a system call each for a file) cost
+  // more than making the line. Every public operation hands what it made to
+  // the stream before it returns, and a stream that fails keeps the bytes
+  // it took, the lines before the failing one whole.
+  static constexpr size_t kStreamPiece = 64 * 1024;
+
 private:
   void WriteTree(TXMLNode& root, int32_t level);
   void WriteLeaf(TXMLNode& node, int32_t level);
   void AppendOpenTag(const TXMLNode& node, bool selfClosing);
   void AppendCloseTag(const TXMLNode& node);
   // Converts the line that begins at `lineStart` in pending_ when UTF-8
-  // output is on, adds the line break and sends it all.
+  // output is on and adds the line break; sends the lines collected once
+  // they fill a piece.
   void EndLine(size_t lineStart);
+  // Writes the lines collected so far. They are dropped also when the write
+  // fails, so that a later write does not repeat them.
+  void Flush();
 
   TStream* stream_;
-  // The indentation of the line being built, sent together with the line.
+  // The lines collected for the stream, with the indentation of the next.
   std::string pending_;
+  // The UTF-8 form of a line, reused from line to line.
+  TXMLTextBuffer converted_;
 };
 
 // `document` as a file: raw text, UTF-8 when its encoding says so.

@@ -13,20 +13,21 @@
 // SetParentNode and those of nodes taken out of its list, which it keeps
 // registered for that.
 #include "common/XMLBlockPool.h"
+#include "common/XMLCompactString.h"
 #include "common/XMLPointerArray.h"
+#include "common/XMLTextBuffer.h"
 #include "common/ZorvaXMLIntf.h"
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 class TStream;
 
-// The strings held by nodes and attributes take their memory from the block
-// pool, as the nodes themselves do.
-using TXMLString = std::basic_string<char, std::char_traits<char>, xmlpool::TAllocator<char>>;
+struct TXMLDestroyQueue;
 
 // The base of every reference-counted class of the library. The count starts
 // at 0; the object destroys itself when a release brings it back to 0.
@@ -43,11 +44,24 @@ public:
   // rest of making a small one.
   void TakeFirstRef() noexcept { refCount_.store(1, std::memory_order_relaxed); }
 
+  // Drops one count; true when it was the last, and the caller must then
+  // see to the object's destruction.
+  bool DropRef() noexcept;
+
 protected:
   TXMLIntfObject() noexcept = default;
   virtual ~TXMLIntfObject() = default;
+  // Called once when the count has reached 0, before the object is
+  // destroyed: takes out the counted references the object holds to other
+  // objects of this kind, drops their counts, and appends those whose count
+  // reached 0 to `dying`, which are destroyed before this object.
+  virtual void ReleaseHeld(std::vector<TXMLIntfObject*>& dying) noexcept { (void)dying; }
 
 private:
+  static void Destroy(TXMLIntfObject* object) noexcept;
+  // Destroys what waits in the queue, each after what it held.
+  static void WorkOff(TXMLDestroyQueue& queue) noexcept;
+
   std::atomic<int32_t> refCount_{0};
 };
 
@@ -99,6 +113,9 @@ public:
 
   // Takes the entry out without releasing it: the caller receives the count.
   T* Extract(int32_t index);
+  // Exchanges the entries with `other` without counting: taking them out
+  // hands their counts to the caller.
+  void SwapItems(TXMLPointerArray<T>& other) noexcept { items_.swap(other); }
   // Room for `count` entries in all, when the caller knows how many come.
   void Reserve(size_t count) { items_.reserve(count); }
   const TXMLPointerArray<T>& Items() const noexcept { return items_; }
@@ -188,6 +205,9 @@ public:
 
   int32_t Find(std::string_view name) const noexcept;
   TXMLNodeAttribute& FindOrAdd(std::string_view name);
+  // A new attribute of that name with an empty value, appended without
+  // looking for one of the same name.
+  TXMLNodeAttribute& Append(std::string_view name);
   // An empty name is ignored; otherwise the attribute is found or created and
   // its raw value replaced.
   void SetAttributeValue(std::string_view name, std::string_view value);
@@ -233,6 +253,9 @@ public:
   IXMLNodeRef GetNode(int32_t index) override;
   IXMLNodeRef GetNodeByName(const std::string& name) override { return FindNode(name); }
 
+  // Takes every child out, clearing the links that name the owner, and
+  // drops one count of each; appends those whose count reached 0 to `dying`.
+  void ReleaseAll(std::vector<TXMLIntfObject*>& dying) noexcept;
   // Appends a node of this library and makes the owner its parent.
   void Append(TXMLNode* node);
   // The same for a node whose count the caller holds and hands over.
@@ -330,6 +353,11 @@ public:
   // The node's own markup appended to `out`.
   void AppendXML(std::string& out) const;
 
+protected:
+  void ReleaseHeld(std::vector<TXMLIntfObject*>& dying) noexcept override {
+    children_.ReleaseAll(dying);
+  }
+
 private:
   friend class TXMLNodeList;
   void UnlinkParent() noexcept;
@@ -376,6 +404,19 @@ void ParseInto(std::string_view text, TXMLNode& node, TXMLOptions options);
 // document raises the assertion failure.
 void ParseDocument(std::string_view text, TXMLDocument* document, int32_t start);
 
+// A text handed to the parser piece by piece, so that a document converted
+// while it is read never exists as a whole.
+class TXMLTextFeed {
+public:
+  virtual ~TXMLTextFeed() = default;
+  // Appends the next piece to `text`; false when the text has ended.
+  virtual bool Next(TXMLTextBuffer& text) = 0;
+};
+
+// As ParseDocument of the whole text that `feed` gives. Positions in error
+// messages count from the start of that whole text.
+void ParseDocument(TXMLTextFeed& feed, TXMLDocument* document, int32_t start);
+
 // Where the encoding detection of a document text ended.
 struct TXMLEncodingInfo {
   bool found = false;
@@ -383,6 +424,10 @@ struct TXMLEncodingInfo {
   std::string encoding;
 };
 TXMLEncodingInfo DetectXMLEncoding(std::string_view bytes);
+// The same for the first bytes of a text whose rest has not been read yet:
+// empty when more bytes could change the result. With `complete` (the
+// bytes are the whole text) the result is that of DetectXMLEncoding.
+std::optional<TXMLEncodingInfo> DetectXMLEncodingPrefix(std::string_view bytes, bool complete);
 
 class TXMLDocument final : public TXMLIntfObject,
                            public IXMLDocument,

@@ -205,6 +205,61 @@ TEST(Json, ValueCheckKeepsNumbersAndBooleansAsWritten) {
   EXPECT_THROW(CheckJsonValue("\""), Exception);
 }
 
+// Members of one object become attributes as GetAttribute and SetAsString
+// would make them, one by one, also where the reader looks names up in its
+// index: a name met again in another letter case keeps its place and first
+// spelling, and the first of two attributes of one name takes the value.
+TEST(Json, ManyMembersGiveWhatGetAttributeGives) {
+  struct Case {
+    const char* name;
+    int distinct;       // member0, member1, ...
+    int repeated;       // then MEMBER0, MEMBER1, ... again
+    int existing;       // attributes the node has before the reading
+    bool duplicateName; // one of them renamed to the name of another
+  };
+  const Case cases[] = {
+      {"few", 5, 3, 0, false},
+      {"many", 100, 0, 0, false},
+      {"many repeated", 100, 60, 0, false},
+      {"index over existing ones", 20, 40, 40, false},
+      {"two of one name", 40, 40, 40, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Texts are put together piece by piece: g++ 12 warns falsely on a
+    // literal + std::string at -O2 and above.
+    const auto numbered = [](const char* prefix, int i) {
+      std::string text = prefix;
+      text += std::to_string(i);
+      return text;
+    };
+    IXMLNodeRef read = NewHolder();
+    IXMLNodeRef expected = NewHolder();
+    for (const IXMLNodeRef& node : {read, expected}) {
+      for (int i = 0; i < c.existing; ++i)
+        node->GetAttributes()->Add(numbered("member", i * 2))->SetValue("old");
+      if (c.duplicateName) node->GetAttributes()->GetItem(7)->SetName("member4");
+    }
+    std::string json = "{";
+    const auto member = [&](const std::string& name, const std::string& value) {
+      if (json.size() > 1) json += ',';
+      json += '"';
+      json += name;
+      json += "\":\"";
+      json += value;
+      json += '"';
+      expected->GetAttributes()->GetAttribute(name)->SetAsString(value);
+    };
+    for (int i = 0; i < c.distinct; ++i)
+      member(numbered("member", i), numbered("v", i));
+    for (int i = 0; i < c.repeated; ++i)
+      member(numbered("MEMBER", i), numbered("again<", i));
+    json += "}";
+    LoadJsonIntoNode(read, json);
+    EXPECT_EQ(expected->GetAttributes()->GetXML(), read->GetAttributes()->GetXML());
+  }
+}
+
 TEST(Json, NodesReadBeforeAnErrorStay) {
   IXMLNodeRef holder = NewHolder();
   EXPECT_THROW(LoadJsonIntoNode(holder, R"({"a":[{"k":"1"},{"b":[null]}]})"), EConvertError);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -639,6 +640,23 @@ TEST(XmlNodeTree, VeryDeepTreesCloneAndFreeWithoutRecursion) {
   EXPECT_TRUE(copy->HasChildNodes());
   copy.Reset();
   root.Reset(); // would overflow the stack if freed recursively
+}
+
+// A program may keep a tree in a static and leave it to be freed at exit,
+// after the storage of its threads is gone; freeing it there must still work
+// (the address sanitizer reports any use of that storage).
+TEST(XmlNodeTree, TreeKeptInAStaticIsFreedAtExit) {
+  EXPECT_EXIT(
+      {
+        // A tree freed before sets this thread's release machinery going.
+        NewElement("freed")->AddChild("child");
+        static IXMLNodeRef kept;
+        kept = NewElement("root");
+        kept->AddChild("a")->AddChild("b");
+        kept->AddChild("c");
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(XmlNodeTree, LoadFromStreamFillsTheNodeFromItsFirstTag) {

@@ -1,6 +1,7 @@
 #include "common/XMLWriter.h"
 
 #include "bench/xml_write_docs.h"
+#include "common/XMLCodeConversion.h"
 #include "common/ZorvaXMLIntf.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
@@ -159,6 +160,28 @@ TEST(XmlWriter, NodeSavesItsSubtreeCompactlyWithoutConversion) {
   EXPECT_EQ(8, child.GetSize()) << "a null node writes nothing";
 }
 
+// The writer's own GBK to UTF-8 conversion against the platform's: every
+// byte from 0x80 on before every byte, between ASCII runs of every length
+// around the eight-byte steps, and each such byte cut off at the end.
+TEST(XmlWriter, Utf8OutputMatchesThePlatformConversion) {
+  std::string all;
+  for (unsigned first = 0x80, k = 0; first <= 0xFF; ++first)
+    for (unsigned second = 0; second <= 0xFF; ++second, ++k) {
+      all.append(k % 11, 'a');
+      all += static_cast<char>(first);
+      all += static_cast<char>(second);
+    }
+  std::string out = "kept ";
+  XMLAnsiToUtf8Append(all, out);
+  EXPECT_EQ("kept " + platform::AnsiToUtf8(all), out);
+  for (unsigned last = 0x80; last <= 0xFF; ++last) {
+    const std::string cut = "abc" + std::string(1, static_cast<char>(last));
+    out.clear();
+    XMLAnsiToUtf8Append(cut, out);
+    EXPECT_EQ(platform::AnsiToUtf8(cut), out) << last;
+  }
+}
+
 TEST(XmlWriter, MissingStreamOrNodeIsAnAssertionFailure) {
   EXPECT_THROW(TXMLBuilder(nullptr), EAssertionFailed);
   TMemoryStream stream;
@@ -185,6 +208,24 @@ TEST(XmlWriter, WriteErrorPropagatesAndKeepsWhatWasWritten) {
   EXPECT_THROW(SmallDocument(true)->SaveToStream(&stream), EStreamError);
   EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Root",
             std::string(stream.Memory(), static_cast<size_t>(stream.GetSize())));
+}
+
+// Lines go to a stream in pieces of many lines: a large document arrives
+// whole and in order, and a stream that fills up at any point, a piece's
+// end included, keeps exactly the bytes it took.
+TEST(XmlWriter, LargeDocumentReachesTheStreamWholeOrAsAPrefix) {
+  IXMLDocumentRef doc = xml_write_docs::MixedDocument(6, 4, true);
+  doc->SetEncoding("GBK"); // the stream then receives the text GetXML gives
+  const std::string whole = doc->GetXML();
+  ASSERT_GT(whole.size(), 3 * TXMLBuilder::kStreamPiece);
+  EXPECT_EQ(whole, Saved(doc));
+  for (size_t room : {size_t{1}, TXMLBuilder::kStreamPiece - 1, TXMLBuilder::kStreamPiece,
+                      TXMLBuilder::kStreamPiece + 1, whole.size() - 1}) {
+    TFullStream stream(static_cast<int64_t>(room));
+    EXPECT_THROW(doc->SaveToStream(&stream), EStreamError) << room;
+    EXPECT_EQ(whole.substr(0, room),
+              std::string(stream.Memory(), static_cast<size_t>(stream.GetSize())));
+  }
 }
 
 // What the writer saves, the parser reads back into the same tree, and
