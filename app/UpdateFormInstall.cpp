@@ -11,6 +11,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/ShellLink.h"
+#include "platform/TextFormat.h"
 
 namespace {
 
@@ -18,17 +19,6 @@ namespace tx = updatetexts;
 
 const char* const kRecentProjects = "RecentProject.log";
 const char* const kQuietSwitch = "/quiet";
-
-// Replaces each "%s" of `pattern`, in order, by `value`; a "%s" inside an
-// inserted value stays as it is.
-std::string FormatText(const std::string& pattern, const std::string& value) {
-  std::string out = pattern;
-  for (size_t at = out.find("%s"); at != std::string::npos; at = out.find("%s", at)) {
-    out.replace(at, 2, value);
-    at += value.size();
-  }
-  return out;
-}
 
 std::string BatchLine(const std::string& path, const std::string& switches) {
   return "\"" + path + "\" " + switches;
@@ -88,7 +78,7 @@ bool IsUsableInstallFolder(const std::string& folder) {
 void TUpdateForm::acInstallExecute() {
   const std::string kind = GetProductKind();
   if (IsProcessRunning(GetProductExeName())) {
-    ShowInformationText(FormatText(tx::kInstallRefused, kind));
+    ShowInformationText(platform::FormatText(tx::kInstallRefused, kind, kind));
     return;
   }
   // Uninstalling with nothing to install would leave the user without the
@@ -106,9 +96,8 @@ void TUpdateForm::acInstallExecute() {
   RestoreRecentProjects();
   if (installerCode != 0) {
     // The downloaded installer stays for the next attempt.
-    std::string text = tx::kInstallFailed;
-    text.replace(text.find("%d"), 2, std::to_string(static_cast<int32_t>(installerCode)));
-    ShowInformationText(text);
+    ShowInformationText(
+        platform::FormatText(tx::kInstallFailed, static_cast<int32_t>(installerCode)));
     return;
   }
   DeleteFolderTree(GetWorkingFolder());
@@ -150,7 +139,7 @@ void TUpdateForm::RestoreRecentProjects() {
 void TUpdateForm::UninstallOldVersion() {
   const std::string exeName = GetProductExeName();
   const std::string startMenu =
-      platform::MapDrivePath(FormatText(tx::kStartMenuFolder, GetProductKind()));
+      platform::MapDrivePath(platform::FormatText(tx::kStartMenuFolder, GetProductKind()));
   TStringList list;
   ListFilesRecursive(tx::kUninstallPattern, startMenu, &list);
   for (int i = list.Count() - 1; i >= 0; --i) {

@@ -184,10 +184,15 @@ void TZipDirReader::Classify(TStream& file) {
     }
     loadHead(at + 4);
     bool matched = false;
+    // The engine's own variants "PL", "PM" and "PN" lead a zip archive as
+    // "PK" does; the two bytes after them decide alike.
     if (at + 4 <= static_cast<int64_t>(head.size()) && headByte(at) == 'P' &&
-        headByte(at + 1) == 'K') {
+        headByte(at + 1) >= 'K' && headByte(at + 1) <= 'N') {
       const uint8_t* sig = &head[static_cast<size_t>(at)];
-      const bool spanned = IsSignature(sig, kCentral) || IsSignature(sig, kSpanMarker);
+      const auto kindIs = [sig](const uint8_t(&kind)[2]) {
+        return sig[2] == kind[0] && sig[3] == kind[1];
+      };
+      const bool spanned = kindIs(kCentral) || kindIs(kSpanMarker);
       const bool typeless = (sig[2] == 'G' && sig[3] == '4') || (sig[2] == 'C' && sig[3] == 'I');
       if (spanned) {
         // Without removable-disk probing a spanned archive reads as a

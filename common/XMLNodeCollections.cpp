@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 // --- The counted list -----------------------------------------------------------
 
@@ -327,11 +329,38 @@ void TXMLNodeList::AppendOwned(TXMLNode* node) {
   node->AttachTo(&owner_);
 }
 
+namespace {
+
+// True when `node` may go into the list of `owner`. It may not when the owner
+// is the node or one of its ancestors (the parent links would run in a
+// circle), nor when the node's lists hold the owner anywhere below it: the
+// two would hold each other and never be freed. The parent links alone do not
+// show the second case, since a node may sit in two lists; so the subtree is
+// walked, but only for a node with children, never for the parser's fresh
+// nodes.
+bool MayHold(const TXMLNode& owner, const TXMLNode* node) {
+  if (owner.IsSelfOrAncestor(node)) return false;
+  if (node->Children().Count() == 0) return true;
+  // A node in two lists is reached twice: each subtree is walked once.
+  std::unordered_set<const TXMLNode*> seen{node};
+  std::vector<const TXMLNode*> pending{node};
+  while (!pending.empty()) {
+    const TXMLNode* next = pending.back();
+    pending.pop_back();
+    for (const TXMLNode* child : next->Children().Items()) {
+      if (child == &owner) return false;
+      if (child->Children().Count() != 0 && seen.insert(child).second) pending.push_back(child);
+    }
+  }
+  return true;
+}
+
+} // namespace
+
 int32_t TXMLNodeList::Add(const IXMLNodeRef& node) {
   if (!node) return -1;
   TXMLNode* own = OwnNode(node);
-  // A node holding its own ancestor would never be freed.
-  ZORVA_ASSERT(!owner_.IsSelfOrAncestor(own));
+  ZORVA_ASSERT(MayHold(owner_, own));
   Append(own);
   return items_.GetCount() - 1;
 }
@@ -339,7 +368,7 @@ int32_t TXMLNodeList::Add(const IXMLNodeRef& node) {
 void TXMLNodeList::Insert(int32_t index, const IXMLNodeRef& node) {
   if (!node) return;
   TXMLNode* own = OwnNode(node);
-  ZORVA_ASSERT(!owner_.IsSelfOrAncestor(own));
+  ZORVA_ASSERT(MayHold(owner_, own));
   items_.Insert(index, own);
   SetNumbered(false);
   own->AttachTo(&owner_);
@@ -373,9 +402,13 @@ int32_t TXMLNodeList::IndexOf(const IXMLNodeRef& node) {
 
 void TXMLNodeList::Delete(int32_t index) {
   if (index < 0 || index >= items_.GetCount()) return;
-  TXMLNode* node = items_.Extract(index);
+  TXMLNode* node = items_.Items()[index];
+  // The node keeps its link to the owner, which from now on clears it as it
+  // clears a link set with SetParentNode. Registered first: that is the step
+  // that may fail.
+  if (node->parent_ == &owner_) node->KeepLinkOutsideList();
+  items_.Extract(index);
   SetNumbered(false);
-  Detached(node);
   node->Release();
 }
 

@@ -423,6 +423,13 @@ void TXMLNode::LinkParent(TXMLNode* parent) {
   parent_ = parent;
 }
 
+void TXMLNode::KeepLinkOutsideList() {
+  if (!parent_ || outsideIndex_ >= 0) return;
+  if (!parent_->outsideLinks_) parent_->outsideLinks_ = new std::vector<TXMLNode*>;
+  parent_->outsideLinks_->push_back(this);
+  outsideIndex_ = static_cast<int32_t>(parent_->outsideLinks_->size() - 1);
+}
+
 // --- Start tags ---------------------------------------------------------------
 
 namespace {

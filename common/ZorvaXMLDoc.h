@@ -7,9 +7,11 @@
 // Ownership points downward only: a node owns its child list and attribute
 // collection (both live inside the node object and share its count), the list
 // owns the children, the collection owns the attributes. A parent link is a
-// plain pointer. It is kept from dangling by two rules: taking a node out of
-// its parent's list clears its link, and a node being destroyed clears the
-// link of every node that still names it as parent.
+// plain pointer. It is kept from dangling by two rules: a child list being
+// destroyed clears the links of the children that name its owner, and a node
+// being destroyed clears every other link that names it, those set with
+// SetParentNode and those of nodes taken out of its list, which it keeps
+// registered for that.
 #include "common/XMLBlockPool.h"
 #include "common/XMLPointerArray.h"
 #include "common/ZorvaXMLIntf.h"
@@ -244,8 +246,8 @@ public:
 
 private:
   void Renumber() const;
-  // Clears the parent link of a node taken out of this list when it names
-  // the owner.
+  // Clears the parent link of a node when it names the owner; for the list's
+  // own destruction.
   void Detached(TXMLNode* node) noexcept;
 
   // True while every child's index hint matches its place in this list;
@@ -331,6 +333,9 @@ public:
 private:
   friend class TXMLNodeList;
   void UnlinkParent() noexcept;
+  // Registers the parent link in the parent's `outsideLinks_` unless it is
+  // there already: the parent's list no longer backs it.
+  void KeepLinkOutsideList();
   // The link of a node that its new parent's list holds: no registration
   // and, for the parser's sake, no walk up the ancestors.
   void AttachTo(TXMLNode* parent) noexcept {

@@ -223,7 +223,8 @@ public:
   virtual int32_t GetLevel() = 0;
   virtual std::string GetNodeName() = 0;
   virtual TXMLNodeType GetNodeType() = 0;
-  // The parent, or empty. A node taken out of its parent's list has none.
+  // The parent, or empty. A node taken out of its parent's list keeps it as
+  // long as that parent lives; once the parent is destroyed it has none.
   virtual IXMLNodeRef GetParentNode() = 0;
   // The raw text.
   virtual std::string GetText() = 0;
@@ -265,11 +266,12 @@ public:
 
   // Appends the node and makes the list's owner its parent; -1 for an empty
   // reference. Raises the assertion failure for a node that is the owner or
-  // one of its ancestors.
+  // one of its ancestors, or that holds the owner anywhere below it.
   virtual int32_t Add(const IXMLNodeRef& node) = 0;
   virtual int32_t DeleteByName(const std::string& name) = 0;
-  // An index outside 0..Count-1 does nothing. The node taken out loses its
-  // parent link.
+  // An index outside 0..Count-1 does nothing. The node taken out keeps its
+  // parent link (so do those of Remove, DeleteByName and Clear); the link is
+  // cleared when that parent is destroyed.
   virtual void Delete(int32_t index) = 0;
   // The first child of that name (ASCII case ignored), or empty.
   virtual IXMLNodeRef FindNode(const std::string& name) = 0;

@@ -153,6 +153,17 @@ bool HasLineBreak(std::string_view s) {
   return s.find_first_of("\r\n") != std::string_view::npos;
 }
 
+// True when the last byte of `s` starts a double-byte character: written out,
+// it would take the ']' or '=' after it as its trail byte.
+bool EndsInLeadByte(std::string_view s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (!IsGbkLeadByte(static_cast<unsigned char>(s[i]))) continue;
+    if (i + 1 == s.size()) return true;
+    ++i;
+  }
+  return false;
+}
+
 } // namespace
 
 bool SameProfileName(std::string_view a, std::string_view b) {
@@ -199,7 +210,8 @@ std::optional<std::string> SetProfileValue(std::string_view text, std::string_vi
   // keys of its own to the file.
   if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) ||
       HasLineBreak(value) || FindSingleByte(section, ']') != std::string_view::npos ||
-      key.find('=') != std::string_view::npos || key.front() == '[')
+      key.find('=') != std::string_view::npos || key.front() == '[' || EndsInLeadByte(section) ||
+      EndsInLeadByte(key))
     return std::nullopt;
 
   const std::string_view eol =

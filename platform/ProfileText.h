@@ -23,7 +23,7 @@ bool HasProfileSection(std::string_view text, std::string_view section);
 // missing key is added after the last entry of the section, a missing section
 // at the end. Returns nullopt when a name is empty or when a name or the
 // value would break the line structure (line breaks, '=' in a key, ']' in a
-// section).
+// section, a name ending in the lead byte of a double-byte character).
 std::optional<std::string> SetProfileValue(std::string_view text, std::string_view section,
                                            std::string_view key, std::string_view value);
 

@@ -18,8 +18,13 @@ const platform::AnsiText kSizeOutOfRange{"流的大小超出范围"};
 const platform::AnsiText kNegativeSize{"流的大小不能为负"};
 const platform::AnsiText kCannotCreate{"无法创建文件"};
 const platform::AnsiText kCannotOpen{"无法打开文件"};
+const platform::AnsiText kNotRegularFile{"不是普通文件"};
 const platform::AnsiText kSeekFailed{"文件定位失败: "};
 const platform::AnsiText kResizeFailed{"无法改变文件大小: "};
+
+std::string SystemText(int error) {
+  return platform::Utf8ToAnsi(std::strerror(error));
+}
 } // namespace
 
 int32_t TStream::Seek(int32_t offset, int origin) {
@@ -32,7 +37,9 @@ int64_t TStream::Seek64(int64_t offset, TSeekOrigin origin) {
   return Seek(static_cast<int32_t>(offset), static_cast<int>(origin));
 }
 
-void TStream::SetSize(int32_t newSize) { SetSize64(newSize); }
+void TStream::SetSize(int32_t newSize) {
+  SetSize64(newSize);
+}
 
 void TStream::SetSize64(int64_t newSize) {
   if (newSize < INT32_MIN || newSize > INT32_MAX) throw EStreamError(kSizeOutOfRange);
@@ -74,7 +81,8 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
     count = source.GetSize();
   }
   int64_t copied = 0;
-  std::vector<char> buffer(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(count, 1), 1 << 20)));
+  std::vector<char> buffer(
+      static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(count, 1), 1 << 20)));
   while (copied < count) {
     int32_t chunk = static_cast<int32_t>(std::min<int64_t>(count - copied, buffer.size()));
     source.ReadBuffer(buffer.data(), chunk);
@@ -106,9 +114,15 @@ int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
 
 int64_t TMemoryStream::Seek64(int64_t offset, TSeekOrigin origin) {
   switch (origin) {
-  case TSeekOrigin::soBeginning: position_ = offset; break;
-  case TSeekOrigin::soCurrent: position_ += offset; break;
-  case TSeekOrigin::soEnd: position_ = static_cast<int64_t>(data_.size()) + offset; break;
+  case TSeekOrigin::soBeginning:
+    position_ = offset;
+    break;
+  case TSeekOrigin::soCurrent:
+    position_ += offset;
+    break;
+  case TSeekOrigin::soEnd:
+    position_ = static_cast<int64_t>(data_.size()) + offset;
+    break;
   }
   return position_;
 }
@@ -150,23 +164,39 @@ void TMemoryStream::SaveToStream(TStream& target) {
 
 TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_(ansiPath) {
   int flags;
-  if (mode == fmCreate) flags = O_RDWR | O_CREAT | O_TRUNC;
-  else if ((mode & 3) == fmOpenWrite) flags = O_WRONLY;
-  else if ((mode & 3) == fmOpenReadWrite) flags = O_RDWR;
-  else flags = O_RDONLY;
-  std::string path = platform::AnsiToUtf8(ansiPath);
-  fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-  if (fd_ < 0) {
-    const std::string& what = mode == fmCreate ? kCannotCreate.str() : kCannotOpen.str();
-    throw EFOpenError(what + " \"" + ansiPath + "\" " +
-                      platform::Utf8ToAnsi(std::strerror(errno)));
-  }
+  if (mode == fmCreate)
+    flags = O_RDWR | O_CREAT | O_TRUNC;
+  else if ((mode & 3) == fmOpenWrite)
+    flags = O_WRONLY;
+  else if ((mode & 3) == fmOpenReadWrite)
+    flags = O_RDWR;
+  else
+    flags = O_RDONLY;
+  const std::string& what = mode == fmCreate ? kCannotCreate.str() : kCannotOpen.str();
+  const std::string path = platform::AnsiToUtf8(ansiPath);
+  // Opened without blocking, or a FIFO would wait for a writer forever; then
+  // only a regular file is kept: a FIFO or a device would be read as endless
+  // or foreign data.
+  fd_ = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd_ < 0) throw EFOpenError(what + " \"" + ansiPath + "\" " + SystemText(errno));
   struct stat st {};
-  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd_);
-    fd_ = -1;
-    throw EFOpenError(kCannotOpen.str() + " \"" + ansiPath + "\" " + platform::Utf8ToAnsi(std::strerror(EISDIR)));
+  std::string reason;
+  if (::fstat(fd_, &st) != 0) {
+    reason = SystemText(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    reason = SystemText(EISDIR);
+  } else if (!S_ISREG(st.st_mode)) {
+    reason = kNotRegularFile.str();
+  } else {
+    // Reads of the file itself wait as usual: a read that came back empty
+    // for want of data would look like the end of the file.
+    const int fileFlags = ::fcntl(fd_, F_GETFL);
+    if (fileFlags >= 0 && ::fcntl(fd_, F_SETFL, fileFlags & ~O_NONBLOCK) == 0) return;
+    reason = SystemText(errno);
   }
+  ::close(fd_);
+  fd_ = -1;
+  throw EFOpenError(what + " \"" + ansiPath + "\" " + reason);
 }
 
 TFileStream::~TFileStream() {
@@ -176,7 +206,8 @@ TFileStream::~TFileStream() {
 int32_t TFileStream::Read(void* buffer, int32_t count) {
   if (count <= 0) return 0;
   ssize_t n;
-  do n = ::read(fd_, buffer, static_cast<size_t>(count));
+  do
+    n = ::read(fd_, buffer, static_cast<size_t>(count));
   while (n < 0 && errno == EINTR);
   return n < 0 ? 0 : static_cast<int32_t>(n);
 }
@@ -184,7 +215,8 @@ int32_t TFileStream::Read(void* buffer, int32_t count) {
 int32_t TFileStream::Write(const void* buffer, int32_t count) {
   if (count <= 0) return 0;
   ssize_t n;
-  do n = ::write(fd_, buffer, static_cast<size_t>(count));
+  do
+    n = ::write(fd_, buffer, static_cast<size_t>(count));
   while (n < 0 && errno == EINTR);
   return n < 0 ? 0 : static_cast<int32_t>(n);
 }

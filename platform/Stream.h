@@ -66,7 +66,8 @@ enum TFileMode : uint32_t {
 };
 
 // A stream over a file named by an ANSI path. Raises EFOpenError with the
-// file name and the system's reason when the file cannot be opened.
+// file name and the reason when the file cannot be opened or is no regular
+// file (a folder, a FIFO, a device); it never waits for a FIFO's writer.
 class TFileStream : public TStream {
 public:
   TFileStream(const std::string& ansiPath, uint32_t mode);

@@ -3,6 +3,7 @@
 // Each test copies the program into a folder of its own, beside the
 // configuration files it needs, and stops what it started by process id.
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ScreenWindow.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/VirtualDisplay.h"
 
@@ -24,36 +25,8 @@ namespace {
 using namespace std::chrono_literals;
 using testsupport::ChildProcess;
 using testsupport::ReadFile;
+using testsupport::FindWindow;
 using testsupport::VirtualDisplay;
-
-struct WindowPlace {
-  int width, height, left, top;
-};
-
-// The top-level window whose name is `caption`, as xwininfo lists it:
-//   0x200003 "在线升级": ("FLTK" "FLTK")  424x640+428+192  +428+192
-std::optional<WindowPlace> FindWindow(const VirtualDisplay& display, const std::string& caption,
-                                      std::chrono::milliseconds limit) {
-  const std::string name = "\"" + caption + "\":";
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  do {
-    std::istringstream tree(display.Run("xwininfo -root -tree"));
-    for (std::string line; std::getline(tree, line);) {
-      if (line.find(name) == std::string::npos) continue;
-      std::istringstream words(line.substr(line.find(name) + name.size()));
-      for (std::string word; words >> word;) {
-        WindowPlace p{};
-        int used = 0;
-        if (std::sscanf(word.c_str(), "%dx%d%d%d%n", &p.width, &p.height, &p.left, &p.top, &used) ==
-                4 &&
-            used == static_cast<int>(word.size()))
-          return p;
-      }
-    }
-    std::this_thread::sleep_for(100ms);
-  } while (std::chrono::steady_clock::now() < deadline);
-  return std::nullopt;
-}
 
 class UpdateProgramTest : public ::testing::Test {
 protected:

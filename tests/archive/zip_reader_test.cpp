@@ -1,3 +1,4 @@
+#include "archive/ZipControl.h"
 #include "archive/ZipDirReader.h"
 #include "archive/ZipEndRecord.h"
 #include "archive/ZipFileMask.h"
@@ -7,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace ziptest;
@@ -97,6 +99,22 @@ TEST(ZipDirReader, LeadingSignatureRules) {
 
   r.SetArchiveFile(dir.Write("span.zip", std::string("PK\x07\x08", 4) + zip.bytes));
   EXPECT_EQ(r.ArcType(), atZipMV);
+
+  // The engine's own "PL", "PM" and "PN" lead as "PK" does, even without an
+  // end record; their neighbours "PJ" and "PO" lead nothing.
+  const std::string tail(100, 'z');
+  for (const char second : {'J', 'K', 'L', 'M', 'N', 'O'}) {
+    const bool variant = second >= 'K' && second <= 'N';
+    const std::string lead = std::string("P") + second;
+    r.SetArchiveFile(dir.Write("lead.bin", lead + "\x03\x04" + tail));
+    EXPECT_EQ(r.ArcType(), variant ? atZip : atUnknown) << second;
+    EXPECT_EQ(r.ZipFlags(), variant ? zfLocalHeader : 0) << second;
+    EXPECT_EQ(r.DirectoryStart(), 0) << second;
+    r.SetArchiveFile(dir.Write("lead.bin", lead + "\x07\x08" + tail));
+    EXPECT_EQ(r.ArcType(), variant ? atZipMV : atUnknown) << second;
+    r.SetArchiveFile(dir.Write("lead.bin", lead + "CI" + tail));
+    EXPECT_EQ(r.ArcType(), atUnknown) << second;
+  }
 
   r.SetArchiveFile(dir.Write("x.jar", zip.bytes));
   EXPECT_EQ(r.ArcType(), atJar);
@@ -277,6 +295,25 @@ TEST(ZipDirReader, ActivationRefusesWithoutReadHandlerOrFile) {
   r.SetArchiveFile(dir.Path("never.zip"));
   EXPECT_FALSE(r.Activate());
   EXPECT_EQ(rec.errors, std::vector<int>{msgFileNotFound});
+}
+
+TEST(ZipDirReader, SpecialFilesAreNeitherWaitedForNorRead) {
+  ScratchDir dir;
+  // Opening a FIFO that has no writer for reading would wait forever; a
+  // device gives endless bytes.
+  ASSERT_EQ(::mkfifo(dir.Path("pipe.zip").c_str(), 0600), 0);
+  for (const std::string& path : {std::string("/dev/zero"), dir.Path("pipe.zip")}) {
+    TZipDirReader r;
+    r.SetArchiveFile(path);
+    EXPECT_EQ(r.ArcType(), atNA) << path;
+    EXPECT_EQ(r.ArchiveFile(), path);
+    Recorder rec;
+    rec.Attach(r);
+    EXPECT_FALSE(r.Activate()) << path;
+    EXPECT_TRUE(rec.calls.empty()) << path; // no OnActivate
+    EXPECT_EQ(rec.errors, std::vector<int>{msgErrorOpeningFile}) << path;
+    EXPECT_EQ(TZipInfo::ReadArchiveComment(path), "") << path;
+  }
 }
 
 TEST(ZipDirReader, FiltersChooseEntries) {

@@ -489,27 +489,53 @@ TEST(XmlNodeTree, ParentCyclesAreRefused) {
   EXPECT_EQ(0, child->GetChildNodes()->GetCount());
 }
 
-TEST(XmlNodeTree, DetachedNodesNeverReachAFreedParent) {
-  IXMLNodeRef removed, orphan, linked;
+TEST(XmlNodeTree, DetachedNodesKeepTheirParentUntilItIsFreed) {
+  IXMLNodeRef deleted, removed, byName, cleared, readded, orphan, linked;
+  IXMLNodeRef elsewhere = NewElement("e");
   {
     IXMLNodeRef parent = NewElement("p");
-    removed = parent->AddChild("a");
-    orphan = parent->AddChild("b");
-    parent->AddChild("c");
-    EXPECT_EQ(0, parent->GetChildNodes()->Remove(removed));
-    EXPECT_FALSE(removed->GetParentNode());
+    IXMLNodeListRef list = parent->GetChildNodes();
+    deleted = parent->AddChild("d");
+    removed = parent->AddChild("r");
+    byName = parent->AddChild("n");
+    readded = parent->AddChild("a");
+    orphan = parent->AddChild("o");
+    parent->AddChild("gone"); // freed as soon as it is taken out
+    list->Delete(0);
+    EXPECT_EQ(0, list->Remove(removed));
+    EXPECT_EQ(0, list->DeleteByName("n"));
+    EXPECT_EQ(2, list->DeleteByName("gone"));
+    list->Remove(readded);
+    elsewhere->GetChildNodes()->Add(readded);
+    IXMLNodeRef other = NewElement("q");
+    cleared = other->AddChild("c");
+    other->SetParentNode(parent);
+    other->GetChildNodes()->Clear();
+    // Taken out of the list, each still names the live parent it had.
+    for (const IXMLNodeRef& node : {deleted, removed, byName}) {
+      EXPECT_EQ(parent, node->GetParentNode());
+      EXPECT_EQ(1, node->GetLevel());
+      EXPECT_FALSE(node->NextSibling());
+      EXPECT_FALSE(node->PreviousSibling());
+    }
+    EXPECT_EQ(other, cleared->GetParentNode());
+    EXPECT_EQ(2, cleared->GetLevel());
+    EXPECT_EQ(elsewhere, readded->GetParentNode());
+    EXPECT_EQ(1, list->GetCount());
 
     linked = NewElement("l");
     linked->SetParentNode(parent);
     EXPECT_EQ(1, linked->GetLevel());
   }
-  // The parent is gone. Under AddressSanitizer any use of it fails the test.
-  for (const IXMLNodeRef& node : {removed, orphan, linked}) {
+  // The parents are gone. Under AddressSanitizer any use of them fails the
+  // test.
+  for (const IXMLNodeRef& node : {deleted, removed, byName, cleared, orphan, linked}) {
     EXPECT_FALSE(node->GetParentNode());
     EXPECT_FALSE(node->NextSibling());
     EXPECT_FALSE(node->PreviousSibling());
     EXPECT_EQ(0, node->GetLevel());
   }
+  EXPECT_EQ(elsewhere, readded->GetParentNode());
 }
 
 TEST(XmlNodeTree, ManyDirectParentLinksComeAndGoInLinearTime) {
@@ -533,16 +559,6 @@ TEST(XmlNodeTree, ManyDirectParentLinksComeAndGoInLinearTime) {
   EXPECT_EQ(other, nodes[kCount / 2]->GetParentNode());
 }
 
-TEST(XmlNodeTree, ClearDetachesEveryChild) {
-  IXMLNodeRef parent = NewElement("p");
-  IXMLNodeRef a = parent->AddChild("a");
-  IXMLNodeRef b = parent->AddChild("b");
-  parent->GetChildNodes()->Clear();
-  parent.Reset();
-  EXPECT_FALSE(a->GetParentNode());
-  EXPECT_FALSE(b->PreviousSibling());
-}
-
 TEST(XmlNodeTree, NodeInTwoListsStaysSafe) {
   IXMLNodeRef shared = NewElement("s");
   IXMLNodeRef first = NewElement("f");
@@ -558,6 +574,28 @@ TEST(XmlNodeTree, NodeInTwoListsStaysSafe) {
   }
   EXPECT_FALSE(shared->GetParentNode());
   EXPECT_EQ(shared, first->GetChildNodes()->GetNode(0));
+}
+
+TEST(XmlNodeTree, NodeInTwoListsCannotCloseACycle) {
+  // b sits in the lists of a and c, and its parent link names c.
+  IXMLNodeRef a = NewElement("a");
+  IXMLNodeRef c = NewElement("c");
+  IXMLNodeRef b = a->AddChild("b");
+  c->GetChildNodes()->Add(b);
+  IXMLNodeRef d = b->AddChild("d");
+  ASSERT_EQ(c, b->GetParentNode());
+  // a holds b and d: below either of them it would hold itself.
+  for (const IXMLNodeRef& below : {b, d}) {
+    EXPECT_THROW(below->GetChildNodes()->Add(a), EAssertionFailed) << below->GetNodeName();
+    EXPECT_THROW(below->GetChildNodes()->Insert(0, a), EAssertionFailed);
+  }
+  EXPECT_EQ(1, b->GetChildNodes()->GetCount());
+  EXPECT_EQ(0, d->GetChildNodes()->GetCount());
+  EXPECT_FALSE(a->GetParentNode());
+  // Nothing below a holds c: a may go there, and the whole tree is freed.
+  c->GetChildNodes()->Insert(0, a);
+  EXPECT_EQ(c, a->GetParentNode());
+  EXPECT_EQ(2, c->GetChildNodes()->GetCount());
 }
 
 TEST(XmlNodeTree, CloningCopiesWithoutParent) {

@@ -1,4 +1,5 @@
 #include "platform/Profile.h"
+#include "platform/ProfileText.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -148,6 +149,31 @@ TEST(ProfileWrite, RefusesTextThatWouldAddLines) {
   EXPECT_FALSE(WriteProfileString(file, "HT]TP", "a", "1"));
   EXPECT_FALSE(WriteProfileString(file, "HTTP", "  ", "1"));
   EXPECT_EQ(dir.Read("a.ini"), "[HTTP]\nDoneSize=1\n");
+}
+
+TEST(ProfileWrite, WhatIsWrittenCanBeReadBackOrIsRefused) {
+  struct Case {
+    std::string section, key;
+    bool written;
+  };
+  // A name ending in a lone lead byte would make one character of that byte and
+  // the ']' or '=' written after it.
+  const Case cases[] = {
+      {"\xA3", ":", false},           {"\xA3 ", "k", false},
+      {"S", "k\xA3", false},          {"a\x81\x81\x81", "k", false},
+      {"\xA3\xA1", "\xA3\xA1", true}, {"\x81\x81", "k", true},
+      {"\xA3]x", "k", true},          {"S", "k", true},
+  };
+  for (const Case& c : cases) {
+    for (const std::string text : {"", "[S]\r\nk=1\r\n"}) {
+      const auto updated = platform::SetProfileValue(text, c.section, c.key, "v");
+      ASSERT_EQ(updated.has_value(), c.written) << c.section << " " << c.key;
+      if (updated) {
+        EXPECT_EQ(platform::FindProfileValue(*updated, c.section, c.key), "v")
+            << c.section << " " << c.key;
+      }
+    }
+  }
 }
 
 TEST(ProfileWrite, KeepsModeAndReplacesThroughSymbolicLink) {

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using platform::Utf8ToAnsi;
 
 TEST(FileStream, GbkFileNameIsStoredUnderItsUtf8Name) {
@@ -32,6 +37,40 @@ TEST(FileStream, MissingFileRaisesOpenErrorNamingTheFile) {
   } catch (const EFOpenError& e) {
     EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
   }
+}
+
+TEST(FileStream, OnlyRegularFilesAreOpened) {
+  testsupport::TempFolder dir;
+  ASSERT_EQ(::mkfifo(dir.Utf8("idle").c_str(), 0600), 0);
+  // A FIFO whose writer is there and has written: its bytes are no file's.
+  ASSERT_EQ(::mkfifo(dir.Utf8("fed").c_str(), 0600), 0);
+  const int writer = ::open(dir.Utf8("fed").c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, "PK\x03\x04", 4), 4);
+  dir.MakeFolder("folder");
+
+  // Without a writer, opening "idle" for reading would wait forever.
+  for (const std::string& path :
+       {dir.Ansi("fed"), std::string("/dev/zero"), dir.Ansi("folder"), dir.Ansi("idle")}) {
+    const std::vector<std::pair<const char*, std::function<void()>>> openings = {
+        {"read", [&] { TFileStream file(path, fmOpenRead); }},
+        {"read-write", [&] { TFileStream file(path, fmOpenReadWrite); }},
+        {"write", [&] { TFileStream file(path, fmOpenWrite); }},
+        {"create", [&] { TFileStream file(path, fmCreate); }},
+        {"load", [&] { TMemoryStream().LoadFromFile(path); }},
+    };
+    for (const auto& [name, open] : openings) {
+      try {
+        open();
+        ADD_FAILURE() << path << " " << name << ": opened";
+      } catch (const EFOpenError& e) {
+        EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+      } catch (const Exception& e) {
+        ADD_FAILURE() << path << " " << name << ": " << e.what();
+      }
+    }
+  }
+  ::close(writer);
 }
 
 TEST(StringList, SplitsAtEveryKindOfLineEnd) {
