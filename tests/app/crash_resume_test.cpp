@@ -32,7 +32,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -137,17 +136,22 @@ protected:
   }
 
   // The template's GETs in nginx's log, once it holds `count` of them (a
-  // killed request is logged when nginx sees the connection gone).
+  // killed request is logged when nginx sees the connection gone). A line
+  // reads: GET <uri> "<range>" <status>
   std::vector<Request> Requests(size_t count) const {
-    const std::regex line("GET \\S+\\.sfwb \"([^\"]*)\" (\\d+)");
     std::vector<Request> found;
     for (auto deadline = std::chrono::steady_clock::now() + 20s;
          std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
       found.clear();
       std::istringstream log(dir_.Read("nginx/ranges.log"));
-      std::smatch m;
-      for (std::string l; std::getline(log, l);)
-        if (std::regex_search(l, m, line)) found.push_back({m[1], std::stoi(m[2])});
+      for (std::string line; std::getline(log, line);) {
+        const size_t open = line.find(" \"");
+        const size_t close = open == std::string::npos ? open : line.find('"', open + 2);
+        if (line.rfind("GET ", 0) != 0 || close == std::string::npos || open < 5 ||
+            line.compare(open - 5, 5, ".sfwb") != 0)
+          continue;
+        found.push_back({line.substr(open + 2, close - open - 2), std::atoi(&line[close + 1])});
+      }
       if (found.size() >= count) break;
     }
     return found;
