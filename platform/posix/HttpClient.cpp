@@ -274,9 +274,10 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
                      static_cast<int>(code));
   if (rc != CURLE_OK) {
     std::string reason = Utf8ToAnsi(errorText[0] ? errorText : curl_easy_strerror(rc));
-    const bool beforeResponse = rc == CURLE_COULDNT_CONNECT || rc == CURLE_COULDNT_RESOLVE_HOST ||
-                                rc == CURLE_COULDNT_RESOLVE_PROXY ||
-                                (rc == CURLE_OPERATION_TIMEDOUT && code == 0);
+    const bool beforeResponse =
+        rc == CURLE_COULDNT_CONNECT || rc == CURLE_COULDNT_RESOLVE_HOST ||
+        rc == CURLE_COULDNT_RESOLVE_PROXY || rc == CURLE_PEER_FAILED_VERIFICATION ||
+        rc == CURLE_SSL_CONNECT_ERROR || (rc == CURLE_OPERATION_TIMEDOUT && code == 0);
     throw EHttpError(
         FormatText(beforeResponse ? kConnectFailed : kTransferFailed, t->server, reason), 0);
   }

@@ -87,7 +87,7 @@ protected:
     // asked, and keeps a transfer of 6 MiB going for seconds.
     server_ = std::make_unique<testsupport::NginxServer>(
         dir_.Utf8("www"), dir_.Utf8("nginx"),
-        "    limit_rate 1m;\n    access_log " + dir_.Utf8("nginx/ranges.log") + " ranges;\n",
+        "    limit_rate 1m;\n    access_log " + dir_.Utf8("nginx/ranges.log") + " ranges;\n", false,
         "  log_format ranges '$request_method $uri \"$http_range\" $status';\n");
     WriteConfig(0);
   }

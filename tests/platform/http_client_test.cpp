@@ -2,12 +2,15 @@
 // server with one behaviour and stops it by its process id.
 #include "platform/HttpClient.h"
 #include "platform/Stream.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServers.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -176,6 +179,41 @@ TEST_F(HttpClientTest, SilentServerEndsInAReadTimeout) {
   EXPECT_THROW(client.Get(server.BaseUrl() + "x.exe", target), EHttpError);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1500));
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
+}
+
+TEST_F(HttpClientTest, CertificatesAreChecked) {
+  // A self-signed certificate is trusted by nobody.
+  const std::string work = dir_.Utf8("tls");
+  std::filesystem::create_directories(work);
+  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
+                           "-keyout '" +
+                           work + "/server.key' -out '" + work + "/server.crt' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  dir_.Write("www/x.exe", package_);
+  testsupport::NginxServer server(dir_.Utf8("www"), work, "", true);
+  const std::string url = "https://127.0.0.1:" + std::to_string(server.Port()) + "/x.exe";
+  THttpClient client;
+  TMemoryStream target;
+  try {
+    client.Get(url, target);
+    FAIL() << "a self-signed certificate was accepted";
+  } catch (const EHttpError& e) {
+    EXPECT_NE(std::string(e.what()).find("certificate"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(target.GetSize(), 0);
+}
+
+TEST_F(HttpClientTest, ProxyComesFromTheEnvironment) {
+  FaultServer proxy = Serve("normal");
+  testsupport::ScopedEnv http("http_proxy", proxy.BaseUrl().c_str());
+  testsupport::ScopedEnv none("no_proxy", nullptr);
+  THttpClient client;
+  TMemoryStream target;
+  client.Get("http://updates.invalid/a/x.exe", target);
+  EXPECT_EQ(Contents(target), package_);
+  EXPECT_NE(proxy.Requests().find("GET http://updates.invalid/a/x.exe"), std::string::npos)
+      << proxy.Requests();
+  EXPECT_TRUE(platform::CanConnectTo("http://updates.invalid/a/Version.xml", 2000));
 }
 
 TEST_F(HttpClientTest, ReachabilityAnswersForTheUrlsServer) {

@@ -39,8 +39,11 @@ inline bool Accepts(int port) {
 // and logs live in `workUtf8`.
 class NginxServer {
 public:
+  // With `tls`, the server speaks HTTPS with the certificate and key
+  // `workUtf8`/server.crt and server.key, made by the caller.
   NginxServer(const std::string& rootUtf8, const std::string& workUtf8,
-              const std::string& serverConfig = {}, const std::string& httpConfig = {}) {
+              const std::string& serverConfig = {}, bool tls = false,
+              const std::string& httpConfig = {}) {
     std::filesystem::create_directories(workUtf8);
     std::mt19937 random(
         static_cast<unsigned>(::getpid()) ^
@@ -65,7 +68,11 @@ public:
                           << "  default_type application/octet-stream;\n"
                           << httpConfig << "\n"
                           << "  server {\n"
-                          << "    listen 127.0.0.1:" << port << ";\n"
+                          << "    listen 127.0.0.1:" << port << (tls ? " ssl" : "") << ";\n"
+                          << (tls ? "    ssl_certificate " + workUtf8 +
+                                        "/server.crt;\n    ssl_certificate_key " + workUtf8 +
+                                        "/server.key;\n"
+                                  : std::string())
                           << "    root " << rootUtf8 << ";\n"
                           << serverConfig << "\n"
                           << "  }\n"
