@@ -11,6 +11,8 @@
 // running-product guard), UpdateFormWindow.cpp (the window's handlers, closing
 // and the end request).
 #include "app/FormControls.h"
+#include "app/PackageCheck.h"
+#include "platform/Exception.h"
 #include "platform/HttpClient.h"
 #include "platform/Process.h"
 #include "platform/Stream.h"
@@ -25,6 +27,13 @@
 
 // The outcome of an update check.
 enum class TCheckResult : int { CheckFailed = 1, UpdateAvailable = 2, UpToDate = 3 };
+
+// A downloaded package failed its checksum or its signature and has been
+// deleted; the text says which, for the user.
+class EPackageRefused : public Exception {
+public:
+  using Exception::Exception;
+};
 
 // Days since 1899-12-30 as a double, the date-time of the transfer bookkeeping.
 using TDateTime = double;
@@ -109,9 +118,13 @@ public:
   int32_t GetInstalledTemplateVersion();
 
   // The installer and the template transfers. True when the local file has
-  // exactly the size the server announced. Errors of the network and of the
-  // file leave the call after the clean-up; the bytes on disk stay counted in
-  // DoneSize for the next attempt.
+  // exactly the size the server announced and passes the checks that the
+  // manifest entry and the configuration ask for (PackageCheck.h). Errors of
+  // the network and of the file leave the call after the clean-up; the bytes
+  // on disk stay counted in DoneSize for the next attempt. A whole file that
+  // fails a check is deleted and DoneSize set to 0, so that the next attempt
+  // starts afresh; DownloadPackage then raises EPackageRefused with the text
+  // for the user, DownloadTemplate returns false.
   bool DownloadPackage(std::function<void(int32_t)> callback);
   virtual bool DownloadTemplate();
   // The client's work event: persist, show progress and speed.
@@ -173,7 +186,8 @@ public:
   // The window's handlers. tmUpdateTimer runs once: the check, then the offer,
   // "up to date" or the network error. acUpdateExecute downloads with
   // progress and, when the file is whole, shows the install prompt; an error
-  // of the transfer leaves it and the progress panel stays.
+  // of the transfer leaves it and the progress panel stays. A package refused
+  // by its checks is told in an information box, and the offer shows again.
   void tmUpdateTimer();
   void acUpdateExecute();
   void acLaterExecute();
@@ -200,6 +214,13 @@ public:
   std::string configFile;
   int32_t latestVersion = 0;
   std::string packagePath;
+  // The matched entry's SHA256 and Signature attributes; nullopt when it has
+  // none.
+  std::optional<std::string> packageSha256;
+  std::optional<std::string> packageSignature;
+  // The checks of the running transfer, fed by its work events; none when
+  // nothing is to be checked.
+  std::unique_ptr<TPackageCheck> packageCheck;
   std::unique_ptr<platform::THttpClient> httpClient;
   std::unique_ptr<TStream> downloadFile;
   std::function<void(int32_t)> progressCallback;
@@ -222,7 +243,9 @@ private:
   void Construct();
   // GETs a manifest into the working folder's Version.xml.
   void FetchManifest(const std::string& url);
-  bool Transfer(const std::string& localFile, const std::string& url, bool installer);
+  enum class TTransferResult { Incomplete, Complete, Corrupt, BadSignature };
+  TTransferResult Transfer(const std::string& localFile, const std::string& url, bool installer);
+  bool Receive(const std::string& localFile, const std::string& url, bool installer);
   void RepaintControl(ControlId id);
 
   std::string exeFolder_;

@@ -15,6 +15,7 @@
 #include "platform/TextFormat.h"
 
 #include <exception>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -36,6 +37,13 @@ public:
 
 std::string Attribute(const IXMLNodeRef& node, const std::string& name) {
   return node->GetAttributes()->GetAttribute(name)->GetAsString();
+}
+
+// The attribute's value, or nullopt when the node has no such attribute.
+std::optional<std::string> OptionalAttribute(const IXMLNodeRef& node, const std::string& name) {
+  IXMLNodeAttributesRef attributes = node->GetAttributes();
+  if (attributes->IndexOf(name) < 0) return std::nullopt;
+  return attributes->GetAttribute(name)->GetAsString();
 }
 
 std::string TrimBlanks(std::string_view s) {
@@ -105,6 +113,8 @@ void TUpdateForm::ReadProductManifest() {
     latestVersion = StrToIntDef(Attribute(entry, "Version"), 0);
     packagePath = Attribute(entry, "VersionPath");
     mustUpdate = StrToIntDef(Attribute(entry, "MustUpdate"), 0);
+    packageSha256 = OptionalAttribute(entry, "SHA256");
+    packageSignature = OptionalAttribute(entry, "Signature");
     IXMLNodeListRef details = entry->GetChildNodes();
     const int32_t count = details->GetCount();
     for (int32_t i = 0; i < count; ++i) {
@@ -126,6 +136,8 @@ void TUpdateForm::ReadTemplateManifest() {
     latestVersion = StrToIntDef(Attribute(entry, "Version"), 0);
     packagePath = Attribute(entry, "VersionPath");
     templateName = name;
+    packageSha256 = OptionalAttribute(entry, "SHA256");
+    packageSignature = OptionalAttribute(entry, "Signature");
     templateVersion = latestVersion;
     return false; // the first matching entry wins
   });

@@ -29,6 +29,10 @@ inline const platform::AnsiText kSlowQuestion{"检测到您的下载速度过慢
 inline const platform::AnsiText kPackageTooLarge{
     "安装包大小为 %lld 字节，超出了可下载的上限（2 GB），无法下载。"};
 
+// The package checks.
+inline const platform::AnsiText kPackageCorrupt{"下载的文件已损坏，请重新下载。"};
+inline const platform::AnsiText kSignatureInvalid{"安装包签名无效，已拒绝安装。"};
+
 // The installation.
 inline const platform::AnsiText kInstallRefused{
     "无法安装：您有%s在运行中，请先保存您的工程并关闭%s，再进行安装。"};

@@ -24,6 +24,9 @@
 //   refused before any of its bytes is written.
 // - The speed display divides by the time since the first work event of the
 //   transfer; an event at the same instant shows nothing.
+// - A whole file that fails the checks its manifest entry asks for
+//   (PackageCheck.h) must not be resumed: it is deleted and DoneSize set to
+//   0, since a resume would keep its bad bytes before the back-off.
 #include "app/UpdateForm.h"
 #include "app/UpdateFormTexts.h"
 #include "platform/FileSystem.h"
@@ -53,16 +56,50 @@ constexpr double kSlowPeriodSeconds = 20.0;
 bool TUpdateForm::DownloadPackage(std::function<void(int32_t)> callback) {
   progressCallback = std::move(callback);
   const std::string installer = GetProductKind() + ".exe";
-  return Transfer(GetWorkingFolder() + installer, BuildProductUrl(true, packagePath, installer),
-                  true);
+  switch (Transfer(GetWorkingFolder() + installer, BuildProductUrl(true, packagePath, installer),
+                   true)) {
+  case TTransferResult::Incomplete:
+    return false;
+  case TTransferResult::Complete:
+    return true;
+  case TTransferResult::Corrupt:
+    throw EPackageRefused(tx::kPackageCorrupt);
+  case TTransferResult::BadSignature:
+    throw EPackageRefused(tx::kSignatureInvalid);
+  }
+  return false;
 }
 
 bool TUpdateForm::DownloadTemplate() {
   const std::string file = templateName + ".sfwb";
-  return Transfer(GetWorkingFolder() + file, BuildSampleTextUrl(true, packagePath, file), false);
+  return Transfer(GetWorkingFolder() + file, BuildSampleTextUrl(true, packagePath, file), false) ==
+         TTransferResult::Complete;
 }
 
-bool TUpdateForm::Transfer(const std::string& localFile, const std::string& url, bool installer) {
+TUpdateForm::TTransferResult TUpdateForm::Transfer(const std::string& localFile,
+                                                   const std::string& url, bool installer) {
+  // The check serves this transfer only; the work events feed it.
+  struct CheckScope {
+    std::unique_ptr<TPackageCheck>& check;
+    ~CheckScope() { check.reset(); }
+  } scope{packageCheck};
+  packageCheck = std::make_unique<TPackageCheck>(
+      packageSha256, packageSignature,
+      platform::ReadProfileString(configFile, "Security", "PublicKey", ""), localFile);
+  if (!packageCheck->Active()) packageCheck.reset();
+
+  if (!Receive(localFile, url, installer)) return TTransferResult::Incomplete;
+  if (!packageCheck) return TTransferResult::Complete;
+  const TPackageFault fault = packageCheck->Verify();
+  if (fault == TPackageFault::None) return TTransferResult::Complete;
+  // Nothing of a refused file may be resumed or installed.
+  platform::DeleteFile(localFile);
+  WriteDoneSize(0);
+  return fault == TPackageFault::BadSignature ? TTransferResult::BadSignature
+                                              : TTransferResult::Corrupt;
+}
+
+bool TUpdateForm::Receive(const std::string& localFile, const std::string& url, bool installer) {
   // Whatever happens below, the transfer's resources go and the speed label
   // hides again.
   struct Cleanup {
@@ -136,6 +173,7 @@ void TUpdateForm::TransferWork(platform::THttpClient& sender, int64_t workCount)
   resumeOffset = sender.BodyOffset();
   receivedSize = static_cast<int32_t>(static_cast<uint32_t>(resumeOffset + workCount));
   WriteDoneSize(receivedSize);
+  if (packageCheck) packageCheck->Advance(resumeOffset + workCount);
   if (progressCallback) progressCallback(GetProgressPercent());
   ShowTransferSpeed(workCount);
 }

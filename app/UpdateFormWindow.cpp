@@ -44,7 +44,19 @@ void TUpdateForm::acUpdateExecute() {
   // The transfer blocks the window's thread: show the panel before it starts.
   if (View()) View()->Repaint(std::nullopt);
 
-  if (!DownloadPackage([this](int32_t percent) { SetProgressPosition(percent); })) return;
+  bool complete = false;
+  try {
+    complete = DownloadPackage([this](int32_t percent) { SetProgressPosition(percent); });
+  } catch (const EPackageRefused& refused) {
+    // The file is gone: back to the offer, where "立即更新" starts afresh.
+    controls[ControlId::pnl2].visible = false;
+    controls[ControlId::pbUpdate].position = 0;
+    controls[ControlId::pnl1].visible = true;
+    if (View()) View()->Repaint(std::nullopt);
+    ShowInformationText(refused.what());
+    return;
+  }
+  if (!complete) return;
   controls[ControlId::pnl2].visible = false;
   controls[ControlId::lblPrompt3].caption =
       platform::FormatText(tx::kReadyToInstall, GetProductKind());

@@ -1,15 +1,25 @@
 // Download throughput: the updater's package transfer (DoneSize persisted at
 // every work event) against the curl command line, side by side in one run,
 // from nginx on loopback. Cold: no local file. Resumed: half the package on
-// disk and DoneSize saying so.
+// disk and DoneSize saying so. Then the package checks: libcrypto's SHA-256
+// on memory, our digest pass and the signature check over the downloaded
+// file, a cold transfer with both checks on, and the transfer time with and
+// without the checks on a link that nginx limits to 100 MB/s.
 //
 //   download_bench [size-in-MiB] [rounds]        (default 256 MiB, 5 rounds)
+//
+// nginx's limit_rate lets a request have one second's worth of bytes at
+// full speed (it counts whole seconds since the start, plus one), so on the
+// limited link a short transfer runs faster than the limit: give 1024 MiB or
+// more for figures of that link.
 //
 // Prints the median MB/s of each contender and their ratio, and checks from
 // nginx's log that a resumed transfer fetched only the back-off and the
 // missing bytes.
+#include "app/PackageCheck.h"
 #include "app/UpdateForm.h"
 #include "platform/CodePage.h"
+#include "platform/Crypto.h"
 #include "platform/Profile.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestServers.h"
@@ -18,8 +28,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -58,6 +70,43 @@ long long LastBytesSent(const std::string& accessLog) {
   long long bytes = -1;
   if (end != std::string::npos) std::sscanf(last.c_str() + end + 1, "%d %lld", &status, &bytes);
   return bytes;
+}
+
+// The package's attributes and the public key, as tools/sign-package prints
+// them for `key`.
+struct Signed {
+  std::string sha256, signature, publicKey;
+};
+
+std::string ValueAfter(const std::string& text, const std::string& key) {
+  size_t at = text.find(key);
+  if (at == std::string::npos) return {};
+  at += key.size();
+  return text.substr(at, text.find_first_of(" \"\n", at) - at);
+}
+
+Signed SignPackage(const std::string& root, const std::string& package) {
+  const std::string key = root + "/publisher.pem";
+  const std::string out = root + "/sign.out";
+  if (Run({"/usr/bin/openssl", "genpkey", "-algorithm", "ed25519", "-out", key}, out) != 0 ||
+      Run({UPDATER_SOURCE_DIR "/tools/sign-package", key, package}, out) != 0)
+    return {};
+  const std::string text = testsupport::ReadFile(out);
+  return {ValueAfter(text, "SHA256=\""), ValueAfter(text, "Signature=\""),
+          ValueAfter(text, "PublicKey=")};
+}
+
+// MB/s of `run` over `bytes` by this process's processor time, the median
+// of `rounds`: other programs that share the processors do not count, as in
+// `openssl speed`.
+template <class F> double MedianSpeed(long long bytes, int rounds, F run) {
+  std::vector<double> seconds;
+  for (int i = 0; i < rounds; ++i) {
+    const std::clock_t start = std::clock();
+    run();
+    seconds.push_back(static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC);
+  }
+  return static_cast<double>(bytes) / 1e6 / Median(seconds);
 }
 
 } // namespace
@@ -150,6 +199,91 @@ int main(int argc, char** argv) {
   std::printf("| resumed from the middle | %.0f | %.0f | %.2f |\n", orr, cr, orr / cr);
   std::printf("resumed transfer fetched %lld bytes: the back-off (40000) plus the missing %lld\n",
               resumedFetched, size - half);
+
+  // The checks.
+  const Signed sig = SignPackage(root, package);
+  if (sig.signature.empty()) {
+    std::fprintf(stderr, "tools/sign-package failed\n");
+    return 1;
+  }
+  {
+    std::vector<char> memory(64 << 20, 'x');
+    const double raw = MedianSpeed(static_cast<long long>(memory.size()), rounds, [&] {
+      platform::TSha256 hasher;
+      for (size_t at = 0; at < memory.size(); at += 1 << 20)
+        hasher.Update(memory.data() + at, 1 << 20);
+      hasher.Final();
+    });
+    bool intact = true;
+    const double pass = MedianSpeed(size, rounds, [&] {
+      TPackageCheck check(sig.sha256, std::nullopt, "", platform::Utf8ToAnsi(local));
+      intact = intact && check.Verify() == TPackageFault::None;
+    });
+    const double signature = MedianSpeed(size, rounds, [&] {
+      TPackageCheck check(std::nullopt, sig.signature, sig.publicKey, platform::Utf8ToAnsi(local));
+      intact = intact && check.Verify() == TPackageFault::None;
+    });
+    if (!intact) {
+      std::fprintf(stderr, "the downloaded package fails its checks\n");
+      return 1;
+    }
+    std::printf("\n| hashing (processor time) | MB/s |\n|---|---|\n");
+    std::printf("| libcrypto SHA-256 on memory | %.0f |\n", raw);
+    std::printf("| our SHA-256 pass over the downloaded file | %.0f |\n", pass);
+    std::printf("| Ed25519 signature check of the file | %.0f |\n", signature);
+  }
+
+  // A transfer with the checks the manifest and the configuration ask for.
+  // Returns its seconds, negative when it failed.
+  auto checkedTransfer = [&](const std::string& base, bool sha256, bool signature) {
+    fs::remove_all(root + "/tmp/MQTUpdate");
+    const std::string config = root + "/exe/VersionCfg.ini";
+    platform::WriteProfileString(config, "HTTP", "URLUseCDN", base);
+    platform::WriteProfileString(config, "Security", "PublicKey", signature ? sig.publicKey : "");
+    TUpdateForm form({"-ZB"}, root + "/exe/");
+    form.packagePath = "V7";
+    if (sha256) form.packageSha256 = sig.sha256;
+    if (signature) form.packageSignature = sig.signature;
+    auto start = Clock::now();
+    try {
+      if (!form.DownloadPackage(nullptr)) return -1.0;
+    } catch (const EPackageRefused&) {
+      return -1.0;
+    }
+    return Seconds(start);
+  };
+  std::vector<double> checkedCold;
+  for (int round = 0; round < rounds; ++round)
+    checkedCold.push_back(checkedTransfer(url, true, true));
+  std::printf("\n| transfer | ours MB/s | curl MB/s | ours / curl |\n|---|---|---|---|\n");
+  std::printf("| cold, SHA256 and Signature checked | %.0f | %.0f | %.2f |\n",
+              mb / Median(checkedCold), cc, mb / Median(checkedCold) / cc);
+
+  testsupport::NginxServer limited(root + "/www", root + "/nginx-limited",
+                                   "    limit_rate 100000000;");
+  struct Row {
+    const char* checks;
+    bool sha256, signature;
+    std::vector<double> seconds;
+  } rows[] = {{"none", false, false, {}},
+              {"SHA256", true, false, {}},
+              {"SHA256 and Signature", true, true, {}}};
+  for (int round = 0; round < rounds; ++round)
+    for (Row& row : rows)
+      row.seconds.push_back(checkedTransfer(limited.BaseUrl(), row.sha256, row.signature));
+  std::printf("\non a link limited to 100 MB/s (nginx limit_rate), median of %d rounds\n", rounds);
+  std::printf("| checks | seconds | added |\n|---|---|---|\n");
+  const double plain = Median(rows[0].seconds);
+  bool failed = false;
+  for (const Row& row : rows) {
+    const double t = Median(row.seconds);
+    failed = failed || *std::min_element(row.seconds.begin(), row.seconds.end()) < 0;
+    std::printf("| %s | %.3f | %+.1f%% |\n", row.checks, t, (t / plain - 1) * 100);
+  }
   fs::remove_all(root);
+  if (failed || *std::min_element(checkedCold.begin(), checkedCold.end()) < 0) {
+    std::fprintf(stderr, "a checked transfer failed\n");
+    return 1;
+  }
   return resumedFetched == size - half + 40000 ? 0 : 2;
 }

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,25 @@ TEST_F(CheckTest, ProductManifestDecidesTheResultAndFillsTheOffer) {
                 Gbk("检测到新版本V" + std::to_string(c.latest) + "，是否下载更新？"));
     }
   }
+}
+
+TEST_F(CheckTest, PackageChecksComeFromTheEntryWhoseValuesStand) {
+  // Program mode: the last matching entry's, so one without them clears them.
+  Publish("招标工具/Version.xml",
+          Manifest(R"(<V Name="" Version="6" VersionPath="A" SHA256="aa" Signature="s1"/>
+                      <V Name="" Version="7" VersionPath="B"/>)"));
+  auto form = Form({"-ZB"});
+  EXPECT_EQ(form->CheckProductUpdate(), TCheckResult::UpdateAvailable);
+  EXPECT_EQ(form->packageSha256, std::nullopt);
+  EXPECT_EQ(form->packageSignature, std::nullopt);
+  // Template mode: the first matching entry's; an empty attribute is there.
+  Publish("招标示范文本/Version.xml",
+          Manifest(R"(<T Name="施工招标" Version="3" VersionPath="T3" SHA256="" Signature="s1"/>
+                      <T Name="施工招标" Version="4" VersionPath="T4" SHA256="bb"/>)"));
+  auto templ = Form({"-ZB", Gbk("施工招标")});
+  EXPECT_EQ(templ->CheckTemplateUpdate(), TCheckResult::UpdateAvailable);
+  EXPECT_EQ(templ->packageSha256, std::optional<std::string>(""));
+  EXPECT_EQ(templ->packageSignature, std::optional<std::string>("s1"));
 }
 
 TEST_F(CheckTest, UnreachableOrMissingServerFailsTheCheck) {
