@@ -20,8 +20,14 @@ namespace tx = updatetexts;
 const char* const kRecentProjects = "RecentProject.log";
 const char* const kQuietSwitch = "/quiet";
 
+// A '%' in the path is doubled: the command interpreter would otherwise take
+// "%NAME%" in a folder name for a variable and start another program.
 std::string BatchLine(const std::string& path, const std::string& switches) {
-  return "\"" + path + "\" " + switches;
+  std::string line = "\"";
+  line += platform::EscapeBatchText(path);
+  line += "\" ";
+  line += switches;
+  return line;
 }
 
 bool IsLeadByte(char c) {

@@ -42,6 +42,18 @@ bool SameText(const std::string& a, const std::string& b) {
   return true;
 }
 
+// Whether `path` ends in the folder delimiter. The second byte of a
+// double-byte character may be 0x5C, the Windows delimiter, and is none.
+bool EndsWithDelimiter(const std::string& path) {
+  bool delimiter = false;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const auto c = static_cast<unsigned char>(path[i]);
+    delimiter = path[i] == platform::PathDelim;
+    if (c >= 0x81 && c <= 0xFE && i + 1 < path.size()) ++i;
+  }
+  return delimiter;
+}
+
 std::string Argument(const std::vector<std::string>& args, size_t index) {
   return index < args.size() ? args[index] : std::string();
 }
@@ -152,7 +164,7 @@ std::string TUpdateForm::GetInstallFolder() const {
   if (!value) return {};
   // An installer may have registered a Windows drive path.
   std::string folder = platform::MapDrivePath(*value);
-  if (folder.empty() || folder.back() != platform::PathDelim) folder += platform::PathDelim;
+  if (!EndsWithDelimiter(folder)) folder += platform::PathDelim;
   return folder;
 }
 

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     if (form.EndRequested()) return 0; // ended before the window was shown
     return RunUpdateWindow(form, startupError);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "update: %s\n", platform::AnsiToUtf8(e.what()).c_str());
+    std::fprintf(stderr, "update: %s\n", platform::AnsiToConsole(e.what()).c_str());
     return 1;
   }
 }

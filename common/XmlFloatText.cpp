@@ -2,13 +2,16 @@
 // digits and "." as separator, whatever the user's locale says.
 //
 // Neither direction goes through the C library's locale-dependent printf or
-// strtod: to_chars and from_chars always use ".". The captured separator of
+// strtod: to_chars and from_chars always use "." (MinGW reads through strtold,
+// see ReadCanonical). The captured separator of
 // the user's locale matters only on reading, where a text written with it
 // (by hand, or by a program that honoured the locale) is still understood.
 #include "common/ZorvaXMLUtils.h"
 
 #include <atomic>
+#include <cerrno>
 #include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -121,6 +124,29 @@ bool ScanNumber(std::string_view text, char separator, NumberText& number) {
   return true;
 }
 
+// Reads the canonical number text whole into `value`. MinGW's libstdc++ reads
+// a long double by way of double and loses eleven bits of the mantissa; its C
+// library's strtold keeps them, given the C locale's decimal point.
+std::errc ReadCanonical(const std::string& canonical, long double& value) {
+#ifdef __MINGW32__
+  std::string text = canonical;
+  const char point = *std::localeconv()->decimal_point;
+  for (char& c : text)
+    if (c == '.') c = point;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtold(text.c_str(), &end);
+  if (end != text.c_str() + text.size()) return std::errc::invalid_argument;
+  return errno == ERANGE ? std::errc::result_out_of_range : std::errc();
+#else
+  const char* first = canonical.data();
+  const char* last = first + canonical.size();
+  const auto parsed = std::from_chars(first, last, value, std::chars_format::general);
+  if (parsed.ec == std::errc() && parsed.ptr != last) return std::errc::invalid_argument;
+  return parsed.ec;
+#endif
+}
+
 } // namespace
 
 char GetXmlDecimalSeparator() {
@@ -212,14 +238,12 @@ long double XmlTextToFloat(std::string_view text) {
   if (!number.nonZero) return number.negative ? -0.0L : 0.0L;
 
   long double value = 0;
-  const char* first = number.canonical.data();
-  const char* last = first + number.canonical.size();
-  const auto parsed = std::from_chars(first, last, value, std::chars_format::general);
-  if (parsed.ec == std::errc::result_out_of_range) {
+  const std::errc error = ReadCanonical(number.canonical, value);
+  if (error == std::errc::result_out_of_range) {
     const long double limit =
         number.magnitude > 0 ? std::numeric_limits<long double>::infinity() : 0.0L;
     return number.negative ? -limit : limit;
   }
-  if (parsed.ec != std::errc() || parsed.ptr != last) return 0;
+  if (error != std::errc()) return 0;
   return value;
 }

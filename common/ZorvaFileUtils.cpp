@@ -9,13 +9,34 @@ namespace {
 
 using platform::PathDelim;
 
+bool IsLeadByte(char c) {
+  return static_cast<unsigned char>(c) >= 0x81 && static_cast<unsigned char>(c) <= 0xFE;
+}
+
+// Position of the last delimiter of `path`, or npos. The second byte of a
+// double-byte character may be 0x5C, the Windows delimiter, and is none.
+size_t LastDelimiter(const std::string& path) {
+  size_t last = std::string::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (IsLeadByte(path[i]) && i + 1 < path.size())
+      ++i;
+    else if (path[i] == PathDelim)
+      last = i;
+  }
+  return last;
+}
+
+bool EndsWithDelimiter(const std::string& path) {
+  return !path.empty() && LastDelimiter(path) == path.size() - 1;
+}
+
 std::string IncludeTrailingDelimiter(const std::string& folder) {
-  if (!folder.empty() && folder.back() == PathDelim) return folder;
+  if (EndsWithDelimiter(folder)) return folder;
   return folder + PathDelim;
 }
 
 std::string ExcludeTrailingDelimiter(const std::string& folder) {
-  if (!folder.empty() && folder.back() == PathDelim) return folder.substr(0, folder.size() - 1);
+  if (EndsWithDelimiter(folder)) return folder.substr(0, folder.size() - 1);
   return folder;
 }
 
@@ -23,7 +44,7 @@ std::string ExcludeTrailingDelimiter(const std::string& folder) {
 
 std::string GetExeFolder() {
   const std::string exe = platform::ExecutableFileName();
-  const auto slash = exe.rfind(PathDelim);
+  const auto slash = LastDelimiter(exe);
   return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
 }
 

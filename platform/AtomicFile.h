@@ -7,21 +7,26 @@
 
 namespace platform {
 
+// Takes the next piece of the new contents; false when it could not be
+// written.
+using TWriteChunk = std::function<bool(std::string_view bytes)>;
+
 // Writes `data` to a temporary file in the folder of `ansiPath`, flushes it to
-// disk and renames it over `ansiPath`. A symbolic link is followed: the file
-// it names is replaced, the link stays. The mode (and, where permitted, the
-// owner) of an existing file is kept; a new file gets 0666 less the umask.
+// disk and moves it over `ansiPath`. On Linux a symbolic link is followed
+// (the file it names is replaced, the link stays), the mode (and, where
+// permitted, the owner) of an existing file is kept and a new file gets 0666
+// less the umask. Windows keeps the attributes of an existing file and
+// refuses a read-only file or a link in its place.
 // Returns false and leaves the old file untouched, with no temporary file
 // left behind, when any step fails.
 bool WriteFileAtomically(const std::string& ansiPath, std::string_view data);
 
-// The same with an already converted UTF-8 path.
-bool WriteFileAtomicallyUtf8(const std::string& utf8Path, std::string_view data);
-
-// The replacement itself: `fill` writes the new contents to the descriptor
-// of the temporary file and returns false on failure. A new file gets
-// `newFileMode` when it is not negative, else 0666 less the umask.
-bool ReplaceFileUtf8(const std::string& utf8Path, const std::function<bool(int fd)>& fill,
-                     int newFileMode = -1);
+// The replacement itself: `fill` hands the new contents to the writer it is
+// given, piece by piece, and returns false on failure. A new file gets the
+// POSIX mode `newFileMode` when it is not negative (Windows has no such
+// mode and ignores it).
+bool ReplaceFileContents(const std::string& ansiPath,
+                         const std::function<bool(const TWriteChunk& write)>& fill,
+                         int newFileMode = -1);
 
 } // namespace platform

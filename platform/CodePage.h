@@ -1,10 +1,11 @@
 #pragma once
 // Conversion between the ANSI code page (GBK, code page 936) that all text
-// inside the system uses and UTF-8, which the file system, the XML files and
-// the window use.
+// inside the system uses and UTF-8, which the XML files use, and the Linux
+// file system and window too. On Windows the ANSI code page is the system's
+// (936 on a Chinese Windows), as for every ...A function the system offers.
+#include <mutex>
 #include <string>
 #include <string_view>
-#include <mutex>
 
 namespace platform {
 
@@ -14,6 +15,14 @@ std::string AnsiToUtf8(std::string_view ansi);
 // UTF-8 to GBK. Characters without a GBK form become '?'. Invalid UTF-8 gives
 // empty text, as the Windows conversion does when it rejects its input.
 std::string Utf8ToAnsi(std::string_view utf8);
+
+// A command-line argument as the system hands it to main() (UTF-8 on Linux,
+// ANSI on Windows) in ANSI. An argument that does not convert is kept as it
+// came.
+std::string ArgumentToAnsi(std::string_view argument);
+
+// ANSI text in the encoding of the console (UTF-8 on Linux, ANSI on Windows).
+std::string AnsiToConsole(std::string_view ansi);
 
 } // namespace platform
 

@@ -37,7 +37,8 @@ private:
 // not, also when the key is no valid curve point. The pure form needs the
 // whole message at once, so the file is mapped into the address space rather
 // than read into memory. Raises EFOpenError when the file cannot be opened or
-// mapped.
+// mapped. Windows has no Ed25519 of its own: there every signature is
+// refused (false), so that nothing unverified is installed.
 bool VerifyEd25519File(const std::string& ansiPath, const TEd25519PublicKey& publicKey,
                        const TEd25519Signature& signature);
 

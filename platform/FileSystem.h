@@ -27,20 +27,25 @@ bool ForceDirectories(const std::string& path);
 // the old target); a new target gets the source's mode. False on any failure,
 // also when the target is read-only, as on Windows.
 bool CopyFileOverwrite(const std::string& source, const std::string& target);
-// Removes a file or a symbolic link (never what it points to). As on Windows,
-// a read-only file is not removed: clear the attribute first.
+// Removes a file or a link (a symbolic link; on Windows also a junction),
+// never what it points to. As on Windows, a read-only file is not removed:
+// clear the attribute first.
 bool DeleteFile(const std::string& path);
 bool RemoveDirectory(const std::string& path); // removes an empty folder
-// Attributes of the entry (a symbolic link is reported as a file), or
-// InvalidFileAttributes when it does not exist. A name beginning with '.' is
-// hidden; an entry its owner may not write is read-only.
+// Attributes of the entry (a link is reported as a file), or
+// InvalidFileAttributes when it does not exist. Linux: a name beginning with
+// '.' is hidden; an entry its owner may not write is read-only.
 uint32_t GetFileAttributes(const std::string& path);
-// Only the read-only bit has an effect: it clears or sets the owner's write bit.
+// Windows sets the read-only, hidden, system and archive bits as given. On
+// Linux only the read-only bit has an effect: it clears or sets the owner's
+// write bit.
 bool SetFileAttributes(const std::string& path, uint32_t attributes);
 
 // Creates `path` (and its parents) as a folder only the current user may
-// enter, mode 0700. Raises Exception when it exists as a symbolic link or
-// belongs to another user, or cannot be created.
+// enter: mode 0700 on Linux; on Windows it lies in the user's own temporary
+// folder. Raises Exception when it exists as a link (on Windows also a
+// junction) or as a file, belongs to another user (Linux), or cannot be
+// created.
 void ForcePrivateDirectory(const std::string& path);
 
 struct TSearchRec {

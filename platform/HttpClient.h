@@ -3,7 +3,8 @@
 // GET into a stream, one byte range, time-outs, redirects, and a work event
 // raised on the calling thread while a body arrives. URLs are ANSI bytes and
 // are sent as they are (bytes above 0x7F percent-encoded). Proxies come from
-// the usual environment variables; HTTPS certificates are checked.
+// the user's system settings on Windows (WinINet) and from the usual
+// environment variables on Linux (libcurl); HTTPS certificates are checked.
 #include "Exception.h"
 
 #include <cstdint>
@@ -99,7 +100,8 @@ private:
 
 // Whether a connection to the server of `url` (its host and port, through a
 // configured proxy where one applies) can be made within `timeoutMs`. Never
-// raises.
+// raises. Windows asks InternetCheckConnectionA, which forces a connection
+// attempt and takes no time limit of its own.
 bool CanConnectTo(const std::string& url, int timeoutMs);
 
 } // namespace platform

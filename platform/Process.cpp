@@ -23,7 +23,10 @@ std::vector<std::string> SplitBatchLine(const std::string& line) {
     for (; i < line.size(); ++i) {
       const char c = line[i];
       if (!quoted && IsBlank(c)) break;
-      if (c != '"') {
+      if (c == '%' && i + 1 < line.size() && line[i + 1] == '%') {
+        word.push_back(c);
+        ++i;
+      } else if (c != '"') {
         word.push_back(c);
       } else if (!quoted) {
         quoted = true;
@@ -36,6 +39,17 @@ std::vector<std::string> SplitBatchLine(const std::string& line) {
     words.push_back(std::move(word));
   }
   return words;
+}
+
+std::string EscapeBatchText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  // GBK trail bytes are never 0x25, so every '%' byte is the character.
+  for (char c : text) {
+    out.push_back(c);
+    if (c == '%') out.push_back('%');
+  }
+  return out;
 }
 
 } // namespace platform

@@ -1,261 +1,19 @@
+// The profile functions on files: the text rules of ProfileText over the
+// whole file, read at each call and replaced atomically on each write.
 #include "Profile.h"
 
 #include "AtomicFile.h"
-#include "CodePage.h"
 #include "ProfileText.h"
+#include "RegularFile.h"
 
-#include <cerrno>
 #include <charconv>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <optional>
-#include <vector>
 
 namespace platform {
-namespace {
-
-constexpr std::string_view kBlanks = " \t\r\n\v\f";
-
-std::string_view Trim(std::string_view s) {
-  const auto first = s.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  const auto last = s.find_last_not_of(kBlanks);
-  return s.substr(first, last - first + 1);
-}
-
-bool IsGbkLeadByte(unsigned char c) {
-  return c >= 0x81 && c <= 0xFE;
-}
-
-unsigned char FoldAscii(unsigned char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-}
-
-// Position of the single-byte character `c`, skipping double-byte GBK
-// characters whose trail byte may have the same code (']' is one).
-size_t FindSingleByte(std::string_view s, char c) {
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == c) return i;
-    if (IsGbkLeadByte(static_cast<unsigned char>(s[i]))) ++i;
-  }
-  return std::string_view::npos;
-}
-
-struct Line {
-  size_t begin; // first byte of the line
-  size_t end;   // one past its last byte, before the line end
-  size_t next;  // first byte of the following line
-};
-
-std::vector<Line> SplitLines(std::string_view text) {
-  std::vector<Line> lines;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    const auto lf = text.find('\n', pos);
-    const size_t next = lf == std::string_view::npos ? text.size() : lf + 1;
-    size_t end = lf == std::string_view::npos ? text.size() : lf;
-    if (end > pos && text[end - 1] == '\r') --end;
-    lines.push_back({pos, end, next});
-    pos = next;
-  }
-  return lines;
-}
-
-// The section name of a "[name]" line, or nullopt for any other line.
-std::optional<std::string_view> SectionOf(std::string_view line) {
-  line = Trim(line);
-  if (line.empty() || line.front() != '[') return std::nullopt;
-  line.remove_prefix(1);
-  const auto close = FindSingleByte(line, ']');
-  if (close != std::string_view::npos) line = line.substr(0, close);
-  return Trim(line);
-}
-
-struct Entry {
-  std::string_view key;
-  std::string_view value;
-};
-
-// The key and value of a "key=value" line, or nullopt for any other line.
-std::optional<Entry> EntryOf(std::string_view line) {
-  if (SectionOf(line)) return std::nullopt;
-  const auto equals = line.find('=');
-  if (equals == std::string_view::npos) return std::nullopt;
-  return Entry{Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))};
-}
-
-struct Location {
-  bool sectionFound = false;
-  size_t sectionEnd = 0; // where a new key of the section goes
-  std::optional<Line> keyLine;
-  std::string_view value;
-};
-
-// Finds the first section named `section` and, in it, the first key named
-// `key`. Later sections of the same name are not searched.
-Location Find(std::string_view text, const std::vector<Line>& lines, std::string_view section,
-              std::string_view key) {
-  Location at;
-  size_t i = 0;
-  for (; i < lines.size(); ++i) {
-    const auto name = SectionOf(text.substr(lines[i].begin, lines[i].end - lines[i].begin));
-    if (name && SameProfileName(*name, section)) break;
-  }
-  if (i == lines.size()) return at;
-  at.sectionFound = true;
-  at.sectionEnd = lines[i].next;
-  for (++i; i < lines.size(); ++i) {
-    const std::string_view line = text.substr(lines[i].begin, lines[i].end - lines[i].begin);
-    if (SectionOf(line)) break;
-    if (!Trim(line).empty()) at.sectionEnd = lines[i].next;
-    const auto entry = EntryOf(line);
-    if (entry && SameProfileName(entry->key, key)) {
-      at.keyLine = lines[i];
-      at.value = entry->value;
-      return at;
-    }
-  }
-  return at;
-}
-
-enum class ReadResult { Ok, Missing, Failed };
-
-ReadResult ReadWholeFile(const std::string& ansiPath, std::string& text) {
-  text.clear();
-  const std::string path = AnsiToUtf8(ansiPath);
-  // Non-blocking, so that a pipe in place of the file cannot stall the
-  // updater; only regular files are read.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return ReadResult::Failed;
-  }
-  char buffer[8192];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return ReadResult::Failed;
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return ReadResult::Ok;
-}
-
-bool HasLineBreak(std::string_view s) {
-  return s.find_first_of("\r\n") != std::string_view::npos;
-}
-
-// True when the last byte of `s` starts a double-byte character: written out,
-// it would take the ']' or '=' after it as its trail byte.
-bool EndsInLeadByte(std::string_view s) {
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (!IsGbkLeadByte(static_cast<unsigned char>(s[i]))) continue;
-    if (i + 1 == s.size()) return true;
-    ++i;
-  }
-  return false;
-}
-
-} // namespace
-
-bool SameProfileName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const auto ca = static_cast<unsigned char>(a[i]);
-    const auto cb = static_cast<unsigned char>(b[i]);
-    if (IsGbkLeadByte(ca) && i + 1 < a.size()) {
-      // The trail byte of a double-byte character may look like an ASCII
-      // letter; it is part of the character and is compared exactly.
-      if (ca != cb || a[i + 1] != b[i + 1]) return false;
-      ++i;
-      continue;
-    }
-    if (FoldAscii(ca) != FoldAscii(cb)) return false;
-  }
-  return true;
-}
-
-std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
-                                            std::string_view key) {
-  const auto lines = SplitLines(text);
-  const Location at = Find(text, lines, Trim(section), Trim(key));
-  if (!at.keyLine) return std::nullopt;
-  std::string_view value = at.value;
-  // Like the Windows profile functions, one pair of matching quotes around
-  // the whole value is removed.
-  if (value.size() >= 2 && value.front() == value.back() &&
-      (value.front() == '"' || value.front() == '\''))
-    value = value.substr(1, value.size() - 2);
-  return std::string(value);
-}
-
-bool HasProfileSection(std::string_view text, std::string_view section) {
-  const auto lines = SplitLines(text);
-  return Find(text, lines, Trim(section), {}).sectionFound;
-}
-
-std::optional<std::string> SetProfileValue(std::string_view text, std::string_view section,
-                                           std::string_view key, std::string_view value) {
-  section = Trim(section);
-  key = Trim(key);
-  // A line break or a misplaced delimiter would let the value add lines or
-  // keys of its own to the file.
-  if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) ||
-      HasLineBreak(value) || FindSingleByte(section, ']') != std::string_view::npos ||
-      key.find('=') != std::string_view::npos || key.front() == '[' || EndsInLeadByte(section) ||
-      EndsInLeadByte(key))
-    return std::nullopt;
-
-  const std::string_view eol =
-      text.find("\r\n") != std::string_view::npos || text.find('\n') == std::string_view::npos
-          ? "\r\n"
-          : "\n";
-  const auto lines = SplitLines(text);
-  const Location at = Find(text, lines, section, key);
-  std::string result;
-  result.reserve(text.size() + key.size() + value.size() + section.size() + 8);
-
-  if (at.keyLine) {
-    const std::string_view line =
-        text.substr(at.keyLine->begin, at.keyLine->end - at.keyLine->begin);
-    result.append(text.substr(0, at.keyLine->begin));
-    result.append(EntryOf(line)->key);
-    result.push_back('=');
-    result.append(value);
-    result.append(text.substr(at.keyLine->end));
-    return result;
-  }
-  if (at.sectionFound) {
-    result.append(text.substr(0, at.sectionEnd));
-    if (at.sectionEnd > 0 && text[at.sectionEnd - 1] != '\n') result.append(eol);
-    result.append(key).append("=").append(value).append(eol);
-    result.append(text.substr(at.sectionEnd));
-    return result;
-  }
-  result.append(text);
-  if (!text.empty() && text.back() != '\n') result.append(eol);
-  result.append("[").append(section).append("]").append(eol);
-  result.append(key).append("=").append(value).append(eol);
-  return result;
-}
-
-std::string ReadProfileStringFromText(const std::string& text, const std::string& section,
-                                      const std::string& key, const std::string& defaultValue) {
-  return FindProfileValue(text, section, key).value_or(defaultValue);
-}
 
 std::string ReadProfileString(const std::string& file, const std::string& section,
                               const std::string& key, const std::string& defaultValue) {
   std::string text;
-  if (ReadWholeFile(file, text) != ReadResult::Ok) return defaultValue;
+  if (ReadRegularFile(file, text) != TReadResult::Ok) return defaultValue;
   return ReadProfileStringFromText(text, section, key, defaultValue);
 }
 
@@ -276,7 +34,7 @@ bool WriteProfileString(const std::string& file, const std::string& section, con
   std::string text;
   // A file that exists but cannot be read is never replaced: its contents
   // would be lost.
-  if (ReadWholeFile(file, text) == ReadResult::Failed) return false;
+  if (ReadRegularFile(file, text) == TReadResult::Failed) return false;
   const auto updated = SetProfileValue(text, section, key, value);
   if (!updated) return false;
   return WriteFileAtomically(file, *updated);

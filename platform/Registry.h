@@ -1,19 +1,24 @@
 #pragma once
-// The registry of HKEY_LOCAL_MACHINE, read only. It is a profile file named by
-// the environment variable UPDATE_REGISTRY_FILE (default
-// /etc/zorva/registry.ini): one section per key path written with backslashes,
-// one entry per value, "@" for the unnamed value.
+// The registry of HKEY_LOCAL_MACHINE, read only. On Windows it is the system's
+// registry; on Linux a profile file named by the environment variable
+// UPDATE_REGISTRY_FILE (default /etc/zorva/registry.ini) stands in for it:
+// one section per key path written with backslashes, one entry per value,
+// "@" for the unnamed value.
 #include <optional>
 #include <string>
 
 namespace platform {
 
+#ifndef _WIN32
 // The file that stands in for the registry.
 std::string RegistryFile();
+#endif
 
 // The value's text; an empty `valueName` reads the unnamed value. Returns
 // nullopt when the key does not exist (cannot be opened); a missing value of
-// an existing key reads as empty text.
+// an existing key, or one that holds no text, reads as empty text. On 64-bit
+// Windows the key is read in the 32-bit view, where the products' 32-bit
+// installers register it.
 std::optional<std::string> ReadRegistryString(const std::string& keyPath,
                                               const std::string& valueName);
 

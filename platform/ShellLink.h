@@ -6,11 +6,12 @@
 
 namespace platform {
 
-// The target of the shortcut file `path`: a Windows shell link (.lnk), a
+// The target of the shortcut file `path`. Windows reads the shell link with
+// the shell's own link object. Linux takes a Windows shell link (.lnk), a
 // freedesktop desktop entry (the program of its Exec line), or a symbolic
-// link (the file it leads to). The result goes through MapDrivePath, so the
-// drive path of a shell link names a folder of this system. Raises Exception
-// naming the file when it cannot be read or is none of these.
+// link (the file it leads to), and the result goes through MapDrivePath, so
+// the drive path of a shell link names a folder of this system. Raises
+// Exception naming the file when it cannot be read or is none of these.
 std::string ReadShortcutTarget(const std::string& path);
 
 // The local target of the shell link held in `bytes`: the LinkInfo's local

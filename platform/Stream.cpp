@@ -1,30 +1,18 @@
+// The streams every system shares; TFileStream lives in posix/ and win32/.
 #include "Stream.h"
 
 #include "CodePage.h"
 #include "Exception.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 // Texts of the stream errors.
 const platform::AnsiText kSeekOutOfRange{"流的定位超出范围"};
 const platform::AnsiText kSizeOutOfRange{"流的大小超出范围"};
 const platform::AnsiText kNegativeSize{"流的大小不能为负"};
-const platform::AnsiText kCannotCreate{"无法创建文件"};
-const platform::AnsiText kCannotOpen{"无法打开文件"};
-const platform::AnsiText kNotRegularFile{"不是普通文件"};
-const platform::AnsiText kSeekFailed{"文件定位失败: "};
-const platform::AnsiText kResizeFailed{"无法改变文件大小: "};
-
-std::string SystemText(int error) {
-  return platform::Utf8ToAnsi(std::strerror(error));
-}
 } // namespace
 
 int32_t TStream::Seek(int32_t offset, int origin) {
@@ -158,80 +146,4 @@ void TMemoryStream::LoadFromStream(TStream& source) {
 
 void TMemoryStream::SaveToStream(TStream& target) {
   if (!data_.empty()) target.WriteBuffer(data_.data(), static_cast<int64_t>(data_.size()));
-}
-
-// --- TFileStream -----------------------------------------------------------
-
-TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_(ansiPath) {
-  int flags;
-  if (mode == fmCreate)
-    flags = O_RDWR | O_CREAT | O_TRUNC;
-  else if ((mode & 3) == fmOpenWrite)
-    flags = O_WRONLY;
-  else if ((mode & 3) == fmOpenReadWrite)
-    flags = O_RDWR;
-  else
-    flags = O_RDONLY;
-  const std::string& what = mode == fmCreate ? kCannotCreate.str() : kCannotOpen.str();
-  const std::string path = platform::AnsiToUtf8(ansiPath);
-  // Opened without blocking, or a FIFO would wait for a writer forever; then
-  // only a regular file is kept: a FIFO or a device would be read as endless
-  // or foreign data.
-  fd_ = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd_ < 0) throw EFOpenError(what + " \"" + ansiPath + "\" " + SystemText(errno));
-  struct stat st {};
-  std::string reason;
-  if (::fstat(fd_, &st) != 0) {
-    reason = SystemText(errno);
-  } else if (S_ISDIR(st.st_mode)) {
-    reason = SystemText(EISDIR);
-  } else if (!S_ISREG(st.st_mode)) {
-    reason = kNotRegularFile.str();
-  } else {
-    // Reads of the file itself wait as usual: a read that came back empty
-    // for want of data would look like the end of the file.
-    const int fileFlags = ::fcntl(fd_, F_GETFL);
-    if (fileFlags >= 0 && ::fcntl(fd_, F_SETFL, fileFlags & ~O_NONBLOCK) == 0) return;
-    reason = SystemText(errno);
-  }
-  ::close(fd_);
-  fd_ = -1;
-  throw EFOpenError(what + " \"" + ansiPath + "\" " + reason);
-}
-
-TFileStream::~TFileStream() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-int32_t TFileStream::Read(void* buffer, int32_t count) {
-  if (count <= 0) return 0;
-  ssize_t n;
-  do
-    n = ::read(fd_, buffer, static_cast<size_t>(count));
-  while (n < 0 && errno == EINTR);
-  return n < 0 ? 0 : static_cast<int32_t>(n);
-}
-
-int32_t TFileStream::Write(const void* buffer, int32_t count) {
-  if (count <= 0) return 0;
-  ssize_t n;
-  do
-    n = ::write(fd_, buffer, static_cast<size_t>(count));
-  while (n < 0 && errno == EINTR);
-  return n < 0 ? 0 : static_cast<int32_t>(n);
-}
-
-int64_t TFileStream::Seek64(int64_t offset, TSeekOrigin origin) {
-  int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
-               : origin == TSeekOrigin::soCurrent ? SEEK_CUR
-                                                  : SEEK_END;
-  off_t r = ::lseek(fd_, static_cast<off_t>(offset), whence);
-  if (r < 0) throw EStreamError(kSeekFailed.str() + fileName_);
-  return static_cast<int64_t>(r);
-}
-
-void TFileStream::SetSize64(int64_t newSize) {
-  if (::ftruncate(fd_, static_cast<off_t>(newSize)) != 0)
-    throw EStreamError(kResizeFailed.str() + fileName_);
-  if (GetPosition() > newSize) Seek64(newSize, TSeekOrigin::soBeginning);
 }

@@ -84,5 +84,6 @@ public:
 
 private:
   std::string fileName_;
-  int fd_ = -1;
+  // The file descriptor (POSIX) or the file handle (Windows); -1 when none.
+  intptr_t handle_ = -1;
 };

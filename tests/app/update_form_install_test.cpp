@@ -77,6 +77,16 @@ TEST_F(InstallTest, PathsWithShellCharactersRunAsOneProgramAndNothingElse) {
     EXPECT_NE(entry.path().filename(), "pwned") << entry.path();
 }
 
+TEST_F(InstallTest, PercentSignsOfAPathAreDoubledInTheBatchLineAndRunTheRightProgram) {
+  const std::string folder = std::string(kWorkingFolder) + "a%PATH%b";
+  WriteInstaller(folder + "/招标工具.exe", 0);
+  TInstallForm form = Form();
+  EXPECT_EQ(form.InstallPackage(), 0u);
+  EXPECT_NE(root_.Read(std::string(kWorkingFolder) + "install.bat").find("a%%PATH%%b"),
+            std::string::npos);
+  EXPECT_EQ(ReadLog(), "install /quiet\ninstall /quiet\n");
+}
+
 TEST_F(InstallTest, NoInstallerUninstallsNothingAndSaysSo) {
   std::filesystem::remove(root_.Utf8(kWorkingFolder) + "招标工具.exe");
   TInstallForm form = Form();

@@ -2,6 +2,8 @@
 // Archives for the zip reader's tests: a scratch folder, zip files built byte
 // by byte (so that every field can be bent) and archives made by the `zip`
 // tool.
+#include "tests/support/UniqueFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -16,11 +18,7 @@ namespace ziptest {
 
 class ScratchDir {
 public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "updater-zip-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    root_ = pattern;
-  }
+  ScratchDir() : root_(testsupport::MakeUniqueTempFolder("updater-zip-")) {}
   ~ScratchDir() {
     std::error_code ec;
     std::filesystem::remove_all(root_, ec);
@@ -151,6 +149,14 @@ inline ZipLayout BuildZip(const std::vector<Member>& members, const std::string&
 inline std::vector<Member> TwoMembers() {
   return {{"readme.txt", "hello, world\n"}, {"data/values.ini", "[a]\nb=1\n"}};
 }
+
+// The `zip` tool and the POSIX shell that Shell() uses are Linux matters; a
+// test that needs them starts with this.
+#ifdef _WIN32
+#define ZIPTEST_NEEDS_ZIP_TOOL() GTEST_SKIP() << "the zip tool and a POSIX shell are Linux tools"
+#else
+#define ZIPTEST_NEEDS_ZIP_TOOL() static_cast<void>(0)
+#endif
 
 // Runs a shell command in `dir`; the test fails when it does not succeed.
 inline void Shell(const ScratchDir& dir, const std::string& command) {

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -73,7 +75,12 @@ TEST(Ed25519File, Rfc8032VectorsAndEveryAlteration) {
     const std::string path = dir.Ansi("message");
     const auto key = FromHex<32>(v.key);
     const auto signature = FromHex<64>(v.signature);
+#ifdef _WIN32
+    // No Ed25519 on Windows: a good signature is refused as well.
+    EXPECT_FALSE(platform::VerifyEd25519File(path, key, signature));
+#else
     EXPECT_TRUE(platform::VerifyEd25519File(path, key, signature));
+#endif
 
     auto badSignature = signature;
     badSignature[40] ^= 0x01;
@@ -89,8 +96,13 @@ TEST(Ed25519File, Rfc8032VectorsAndEveryAlteration) {
 TEST(Ed25519File, AnythingButARegularFileRaises) {
   testsupport::TempFolder dir;
   dir.MakeFolder("folder");
+#ifdef _WIN32
+  // "NUL" names the null device in every folder.
+  for (const char* name : {"missing", "folder", "NUL"})
+#else
   ASSERT_EQ(::mkfifo(dir.Utf8("fifo").c_str(), 0600), 0); // no writer: never to be waited for
   for (const char* name : {"missing", "folder", "fifo"})
+#endif
     EXPECT_THROW(platform::VerifyEd25519File(dir.Ansi(name), {}, {}), EFOpenError) << name;
 }
 

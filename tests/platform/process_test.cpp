@@ -129,11 +129,17 @@ TEST(Process, BatchLineWordsAreSplitAtBlanksOutsideQuotes) {
       {"\"\" x", {"", "x"}},
       {"\"open to the end", {"open to the end"}},
       {"a\"b c\"d", {"ab c\"d"}},
+      // %% stands for %, as in the command interpreter; a lone % is kept.
+      {"\"/w/a%%PATH%%b/i.exe\" 100%", {"/w/a%PATH%b/i.exe", "100%"}},
+      {"%%%", {"%%"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     EXPECT_EQ(platform::SplitBatchLine(c.line), c.words);
   }
+  for (const char* text : {"/w/plain.exe", "/w/%PATH%/%/%%.exe"})
+    EXPECT_EQ(platform::SplitBatchLine(platform::EscapeBatchText(text)),
+              std::vector<std::string>{text});
 }
 
 } // namespace

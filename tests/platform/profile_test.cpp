@@ -4,11 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#undef WriteProfileString
+#else
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 using platform::ReadProfileInt;
 using platform::ReadProfileString;
@@ -176,6 +181,77 @@ TEST(ProfileWrite, WhatIsWrittenCanBeReadBackOrIsRefused) {
   }
 }
 
+#ifdef _WIN32
+namespace {
+
+std::vector<std::string> Entries(const testsupport::TempFolder& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(testsupport::FsPath(dir.Utf8())))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Holds a file open the way another program may: readable by others, but
+// neither writable nor replaceable meanwhile.
+class HeldFile {
+public:
+  explicit HeldFile(const std::string& ansiPath)
+      : h_(CreateFileA(ansiPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  ~HeldFile() {
+    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+  }
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  bool Held() const { return h_ != INVALID_HANDLE_VALUE; }
+
+private:
+  HANDLE h_;
+};
+
+} // namespace
+
+TEST(ProfileWrite, FailedReplacementLeavesOldFileWholeAndNoTemporary) {
+  testsupport::TempFolder dir;
+  const std::string old = "[HTTP]\r\nURLUseCDN=http://cdn.example/\r\nDoneSize=100\r\n";
+  dir.Write("VersionCfg.ini", old);
+  {
+    HeldFile held(dir.Ansi("VersionCfg.ini"));
+    ASSERT_TRUE(held.Held());
+    EXPECT_FALSE(WriteProfileString(dir.Ansi("VersionCfg.ini"), "HTTP", "DoneSize", "200"));
+  }
+  EXPECT_EQ(dir.Read("VersionCfg.ini"), old);
+  EXPECT_EQ(Entries(dir), std::vector<std::string>{"VersionCfg.ini"});
+
+  // A read-only file and a folder in place of the file are not replaced.
+  ASSERT_TRUE(SetFileAttributesA(dir.Ansi("VersionCfg.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(WriteProfileString(dir.Ansi("VersionCfg.ini"), "HTTP", "DoneSize", "200"));
+  SetFileAttributesA(dir.Ansi("VersionCfg.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(dir.Read("VersionCfg.ini"), old);
+  dir.MakeFolder("Folder.ini/inner");
+  EXPECT_FALSE(WriteProfileString(dir.Ansi("Folder.ini"), "A", "k", "v"));
+  EXPECT_TRUE(dir.Exists("Folder.ini/inner"));
+  EXPECT_EQ(Entries(dir), (std::vector<std::string>{"Folder.ini", "VersionCfg.ini"}));
+
+  // Once the file is free again the write goes through, and keeps the file's
+  // attributes.
+  ASSERT_TRUE(SetFileAttributesA(dir.Ansi("VersionCfg.ini").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_TRUE(WriteProfileString(dir.Ansi("VersionCfg.ini"), "HTTP", "DoneSize", "200"));
+  EXPECT_EQ(ReadProfileInt(dir.Ansi("VersionCfg.ini"), "HTTP", "DoneSize", 0), 200);
+  EXPECT_NE(GetFileAttributesA(dir.Ansi("VersionCfg.ini").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(Entries(dir), (std::vector<std::string>{"Folder.ini", "VersionCfg.ini"}));
+}
+
+TEST(ProfileWrite, DeviceIsNeitherReadNorReplaced) {
+  testsupport::TempFolder dir;
+  // "NUL" names the null device in every folder.
+  EXPECT_EQ(ReadProfileString(dir.Ansi("NUL"), "A", "k", "d"), "d");
+  EXPECT_FALSE(WriteProfileString(dir.Ansi("NUL"), "A", "k", "v"));
+  EXPECT_TRUE(Entries(dir).empty());
+}
+
+#else
 TEST(ProfileWrite, KeepsModeAndReplacesThroughSymbolicLink) {
   testsupport::TempFolder dir;
   dir.Write("real.ini", "[A]\nk=1\n");
@@ -276,3 +352,4 @@ TEST(ProfileWrite, SpecialFileIsNeitherWaitedForNorReplaced) {
   ASSERT_EQ(::lstat(dir.Utf8("pipe.ini").c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
+#endif

@@ -9,7 +9,16 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <objbase.h>
+#include <objidl.h>
+#include <shlguid.h>
+#include <shobjidl.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <functional>
 #include <string>
@@ -90,6 +99,57 @@ TEST(ShellLink, DesktopEntryGivesTheProgramOfItsExecLine) {
   }
 }
 
+#ifdef _WIN32
+// Saves a shortcut to `target` at `path` through the shell's own link object.
+bool SaveShellLink(const std::string& ansiPath, const std::string& ansiTarget) {
+  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  bool saved = false;
+  IShellLinkA* link = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                 reinterpret_cast<void**>(&link)))) {
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->SetPath(ansiTarget.c_str())) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+      wchar_t wide[MAX_PATH];
+      if (MultiByteToWideChar(CP_ACP, 0, ansiPath.c_str(), -1, wide, MAX_PATH) > 0)
+        saved = SUCCEEDED(file->Save(wide, TRUE));
+      file->Release();
+    }
+    link->Release();
+  }
+  if (com) CoUninitialize();
+  return saved;
+}
+
+TEST(ShellLink, ShortcutsSavedByTheShellOrBuiltByteForByteAreReadByTheShell) {
+  testsupport::TempFolder folder;
+  folder.MakeFolder("招标工具");
+  folder.Write("招标工具/unins000.exe", "MZ");
+  const std::string target = folder.Ansi("招标工具\\unins000.exe");
+  ASSERT_TRUE(SaveShellLink(folder.Ansi("卸载 招标工具.lnk"), target));
+  EXPECT_EQ(platform::ReadShortcutTarget(folder.Ansi("卸载 招标工具.lnk")), target);
+
+  // The public format that the portable parser reads is the shell's too.
+  folder.Write(
+      "built.lnk",
+      MakeShellLink(
+          {Utf8ToAnsi("C:\\Program Files\\Zorva\\招标工具\\unins000.exe"), "", false, {}, {}}));
+  EXPECT_EQ(platform::ReadShortcutTarget(folder.Ansi("built.lnk")),
+            Utf8ToAnsi("C:\\Program Files\\Zorva\\招标工具\\unins000.exe"));
+
+  folder.Write("not-a-link.lnk", "[Desktop Entry]\nExec=/opt/zorva/uninstall\n");
+  for (const char* name : {"not-a-link.lnk", "missing.lnk"}) {
+    SCOPED_TRACE(name);
+    try {
+      platform::ReadShortcutTarget(folder.Ansi(name));
+      ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+      EXPECT_NE(std::string(e.what()).find(folder.Ansi(name)), std::string::npos) << e.what();
+    }
+  }
+}
+
+#else
 TEST(ShellLink, ShortcutFilesAreReadByContentAndLinksAreFollowed) {
   testsupport::TempFolder folder;
   testsupport::ScopedEnv drive("UPDATE_DRIVE_C", folder.Utf8("c"));
@@ -117,5 +177,6 @@ TEST(ShellLink, ShortcutFilesAreReadByContentAndLinksAreFollowed) {
     }
   }
 }
+#endif
 
 } // namespace

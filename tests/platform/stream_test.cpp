@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <functional>
+
+#ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using platform::Utf8ToAnsi;
 
@@ -39,6 +42,40 @@ TEST(FileStream, MissingFileRaisesOpenErrorNamingTheFile) {
   }
 }
 
+namespace {
+
+// Every way of opening `path` raises EFOpenError naming it.
+void ExpectEveryOpeningRefused(const std::string& path) {
+  const std::vector<std::pair<const char*, std::function<void()>>> openings = {
+      {"read", [&] { TFileStream file(path, fmOpenRead); }},
+      {"read-write", [&] { TFileStream file(path, fmOpenReadWrite); }},
+      {"write", [&] { TFileStream file(path, fmOpenWrite); }},
+      {"create", [&] { TFileStream file(path, fmCreate); }},
+      {"load", [&] { TMemoryStream().LoadFromFile(path); }},
+  };
+  for (const auto& [name, open] : openings) {
+    try {
+      open();
+      ADD_FAILURE() << path << " " << name << ": opened";
+    } catch (const EFOpenError& e) {
+      EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+    } catch (const Exception& e) {
+      ADD_FAILURE() << path << " " << name << ": " << e.what();
+    }
+  }
+}
+
+} // namespace
+
+#ifdef _WIN32
+TEST(FileStream, OnlyDiskFilesAreOpened) {
+  testsupport::TempFolder dir;
+  dir.MakeFolder("folder");
+  // "NUL" names the null device in every folder.
+  for (const std::string& path : {dir.Ansi("NUL"), dir.Ansi("folder")})
+    ExpectEveryOpeningRefused(path);
+}
+#else
 TEST(FileStream, OnlyRegularFilesAreOpened) {
   testsupport::TempFolder dir;
   ASSERT_EQ(::mkfifo(dir.Utf8("idle").c_str(), 0600), 0);
@@ -51,27 +88,11 @@ TEST(FileStream, OnlyRegularFilesAreOpened) {
 
   // Without a writer, opening "idle" for reading would wait forever.
   for (const std::string& path :
-       {dir.Ansi("fed"), std::string("/dev/zero"), dir.Ansi("folder"), dir.Ansi("idle")}) {
-    const std::vector<std::pair<const char*, std::function<void()>>> openings = {
-        {"read", [&] { TFileStream file(path, fmOpenRead); }},
-        {"read-write", [&] { TFileStream file(path, fmOpenReadWrite); }},
-        {"write", [&] { TFileStream file(path, fmOpenWrite); }},
-        {"create", [&] { TFileStream file(path, fmCreate); }},
-        {"load", [&] { TMemoryStream().LoadFromFile(path); }},
-    };
-    for (const auto& [name, open] : openings) {
-      try {
-        open();
-        ADD_FAILURE() << path << " " << name << ": opened";
-      } catch (const EFOpenError& e) {
-        EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
-      } catch (const Exception& e) {
-        ADD_FAILURE() << path << " " << name << ": " << e.what();
-      }
-    }
-  }
+       {dir.Ansi("fed"), std::string("/dev/zero"), dir.Ansi("folder"), dir.Ansi("idle")})
+    ExpectEveryOpeningRefused(path);
   ::close(writer);
 }
+#endif
 
 TEST(StringList, SplitsAtEveryKindOfLineEnd) {
   TStringList list;

@@ -1,7 +1,8 @@
-#include "Registry.h"
+// The registry stand-in on Linux: a profile file.
+#include "platform/Registry.h"
 
-#include "CodePage.h"
-#include "ProfileText.h"
+#include "platform/CodePage.h"
+#include "platform/ProfileText.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,6 +1,7 @@
-#include "Paths.h"
+// Paths on Linux: /proc/self/exe, $TMPDIR and the mapping of drive paths.
+#include "platform/Paths.h"
 
-#include "CodePage.h"
+#include "platform/CodePage.h"
 
 #include <cstdlib>
 #include <unistd.h>

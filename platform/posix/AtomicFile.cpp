@@ -1,6 +1,8 @@
-#include "AtomicFile.h"
+// Atomic replacement on POSIX: a temporary file in the same folder, fsync,
+// then rename(2) over the target.
+#include "platform/AtomicFile.h"
 
-#include "CodePage.h"
+#include "platform/CodePage.h"
 
 #include <cerrno>
 #include <climits>
@@ -70,8 +72,10 @@ bool WriteAll(int fd, std::string_view data) {
 
 } // namespace
 
-bool ReplaceFileUtf8(const std::string& utf8Path, const std::function<bool(int fd)>& fill,
-                     int newFileMode) {
+bool ReplaceFileContents(const std::string& ansiPath,
+                         const std::function<bool(const TWriteChunk& write)>& fill,
+                         int newFileMode) {
+  const std::string utf8Path = AnsiToUtf8(ansiPath);
   if (utf8Path.empty()) return false;
   const std::string target = ResolveLinks(utf8Path);
   const auto slash = target.rfind('/');
@@ -87,16 +91,16 @@ bool ReplaceFileUtf8(const std::string& utf8Path, const std::function<bool(int f
   if (exists && ::access(target.c_str(), W_OK) != 0) return false;
 
   static std::atomic<unsigned> counter{0};
-  int fd = -1;
+  int newFd = -1;
   std::string tempPath;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+  for (int attempt = 0; attempt < 100 && newFd < 0; ++attempt) {
     tempPath = folder + "." + name + ".tmp" + std::to_string(::getpid()) + "-" +
                std::to_string(counter.fetch_add(1));
-    fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
+    newFd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (newFd < 0 && errno != EEXIST) return false;
   }
-  if (fd < 0) return false;
-  TempFile temp(tempPath, fd);
+  if (newFd < 0) return false;
+  TempFile temp(tempPath, newFd);
 
   if (exists) {
     // Only root may give the file to its former owner; others keep their own.
@@ -107,7 +111,8 @@ bool ReplaceFileUtf8(const std::string& utf8Path, const std::function<bool(int f
   } else if (newFileMode >= 0 && ::fchmod(temp.fd(), static_cast<mode_t>(newFileMode)) != 0) {
     return false;
   }
-  if (!fill(temp.fd())) return false;
+  const int fd = temp.fd();
+  if (!fill([fd](std::string_view bytes) { return WriteAll(fd, bytes); })) return false;
   if (::fsync(temp.fd()) != 0) return false;
   if (!temp.Close()) return false;
   if (::rename(temp.path().c_str(), target.c_str()) != 0) return false;
@@ -118,12 +123,8 @@ bool ReplaceFileUtf8(const std::string& utf8Path, const std::function<bool(int f
   return true;
 }
 
-bool WriteFileAtomicallyUtf8(const std::string& utf8Path, std::string_view data) {
-  return ReplaceFileUtf8(utf8Path, [data](int fd) { return WriteAll(fd, data); });
-}
-
 bool WriteFileAtomically(const std::string& ansiPath, std::string_view data) {
-  return WriteFileAtomicallyUtf8(AnsiToUtf8(ansiPath), data);
+  return ReplaceFileContents(ansiPath, [data](const TWriteChunk& write) { return write(data); });
 }
 
 } // namespace platform
