@@ -24,9 +24,11 @@ function(updater_configure_target target)
 endfunction()
 
 # Fuzz builds (clang only): every library gets libFuzzer's coverage hooks and
-# the sanitizers; the fuzz programs themselves link -fsanitize=fuzzer.
+# the sanitizers; the fuzz programs themselves link -fsanitize=fuzzer. Undefined
+# behaviour aborts, so that the fuzzer keeps the input as a finding.
 if(UPDATER_BUILD_FUZZ)
   target_compile_options(updater_options INTERFACE
-    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+    -fno-omit-frame-pointer)
   target_link_options(updater_options INTERFACE -fsanitize=address,undefined)
 endif()

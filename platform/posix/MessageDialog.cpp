@@ -5,7 +5,8 @@
 // Traps:
 // - FLTK's fl_open_display() ends the process when the display cannot be
 //   opened. The display is therefore opened here with Xlib first, once per
-//   process, and handed to FLTK; without one every dialog answers idNone.
+//   process, and handed to FLTK; without one every dialog answers idNone
+//   and its text goes to standard error.
 // - The dialog may be shown from inside a running FLTK loop (a window's
 //   handler, a transfer's progress event), so it waits in a nested loop of
 //   Fl::wait(), never in Fl::run().
@@ -26,6 +27,7 @@
 #include <FL/x.H>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -242,7 +244,12 @@ private:
 };
 
 int32_t RunDialog(const TDialogSpec& spec) {
-  if (!OpenDisplay()) return idNone;
+  if (!OpenDisplay()) {
+    // A run from a cron job or an SSH session would lose the text; standard
+    // error is where such a run's messages are read.
+    std::fprintf(stderr, "%s: %s\n", spec.caption.c_str(), spec.text.c_str());
+    return idNone;
+  }
   UseChineseFont();
   if (Fl::scheme() == nullptr) Fl::scheme("gtk+");
 

@@ -97,6 +97,19 @@ TEST_F(TemplateRefreshTest, EqualVersionsOrABadCommentVersionTouchNothing) {
   }
 }
 
+TEST_F(TemplateRefreshTest, DownloadErrorWithoutADisplayIsWrittenToStandardError) {
+  Publish(5, Template("[Region]\r\nVersion=5\r\n", "new"));
+  std::filesystem::remove(dir_.Utf8("www/cdn/" + Utf8ToAnsi("招标示范文本") + "/T5/" +
+                                    Utf8ToAnsi("施工招标") + ".sfwb"));
+  const std::string installed = Template("[Region]\r\nVersion=2\r\n", "installed");
+  Install(installed);
+  EXPECT_NE(Run(), 0);
+  EXPECT_NE(dir_.Read("update.log").find("在线升级: 服务器 127.0.0.1:"), std::string::npos)
+      << dir_.Read("update.log");
+  EXPECT_NE(dir_.Read("update.log").find("返回错误：HTTP 404"), std::string::npos);
+  EXPECT_EQ(Installed(), installed);
+}
+
 // A form whose template "download" leaves a large file in the working
 // folder, to see what a copy that fails half-way leaves behind.
 class RefreshForm : public TUpdateForm {

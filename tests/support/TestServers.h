@@ -34,14 +34,16 @@ inline bool Accepts(int port) {
 }
 
 // nginx serving `rootUtf8` on a free loopback port. `serverConfig` is added
-// to the server block (a `location` with `limit_rate`, say). Its files,
-// configuration and logs live in `workUtf8`.
+// to the server block (a `location` with `limit_rate`, say), `httpConfig` to
+// the http block before it (a `log_format`, say). Its files, configuration
+// and logs live in `workUtf8`.
 class NginxServer {
 public:
   // With `tls`, the server speaks HTTPS with the certificate and key
   // `workUtf8`/server.crt and server.key, made by the caller.
   NginxServer(const std::string& rootUtf8, const std::string& workUtf8,
-              const std::string& serverConfig = {}, bool tls = false) {
+              const std::string& serverConfig = {}, bool tls = false,
+              const std::string& httpConfig = {}) {
     std::filesystem::create_directories(workUtf8);
     std::mt19937 random(
         static_cast<unsigned>(::getpid()) ^
@@ -64,6 +66,7 @@ public:
                           << "  uwsgi_temp_path " << workUtf8 << "/uwsgi;\n"
                           << "  scgi_temp_path " << workUtf8 << "/scgi;\n"
                           << "  default_type application/octet-stream;\n"
+                          << httpConfig << "\n"
                           << "  server {\n"
                           << "    listen 127.0.0.1:" << port << (tls ? " ssl" : "") << ";\n"
                           << (tls ? "    ssl_certificate " + workUtf8 +
