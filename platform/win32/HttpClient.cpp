@@ -22,6 +22,7 @@
 
 #include <wininet.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <exception>
@@ -290,8 +291,15 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
   };
   std::vector<char> buffer(kReceiveBufferSize);
   for (;;) {
+    // Take what has arrived: a read of the whole buffer waits until it is
+    // full, and on a slow link the progress, the speed and a disconnect from
+    // the work event would wait seconds with it. At the end nothing is
+    // available and nothing is read.
+    DWORD available = 0;
     DWORD n = 0;
-    if (!InternetReadFile(request.get(), buffer.data(), kReceiveBufferSize, &n)) {
+    if (!InternetQueryDataAvailable(request.get(), &available, 0, 0) ||
+        (available > 0 && !InternetReadFile(request.get(), buffer.data(),
+                                            std::min(available, kReceiveBufferSize), &n))) {
       const DWORD error = GetLastError();
       // The bytes in the target are counted before the failure is told.
       if (t->received > t->reported) raiseWork();
