@@ -614,6 +614,13 @@ void TUpdateWindow::Repaint(std::optional<ControlId> control) {
     HWND panel = handles_[static_cast<int>(*form_.controls[*control].def->parent)];
     RedrawWindow(panel, &drawn_[index].place, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
   }
+  // The transfer holds this thread away from the message loop: flush the
+  // batched drawing now, and look at the queue (without taking anything from
+  // it) so that the system still counts the window as responding. Wine also
+  // puts the window's drawing on screen only when its queue is looked at.
+  GdiFlush();
+  MSG msg;
+  PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_NOYIELD);
 }
 
 void TUpdateWindow::CloseWindow() {
