@@ -21,6 +21,7 @@
 #include "platform/CodePage.h"
 #include "platform/MessageDialog.h"
 #include "platform/TextWrap.h"
+#include "platform/win32/WideText.h"
 
 #include <windows.h>
 
@@ -29,7 +30,6 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -47,20 +47,11 @@ constexpr UINT_PTR kUpdateTimer = 1;
 constexpr int kFirstChildId = 100;
 constexpr uint32_t kErrorBoxStyle = platform::mbOk | platform::mbIconError;
 
-std::wstring Wide(std::string_view text, UINT codePage) {
-  if (text.empty() || text.size() > INT_MAX) return {};
-  const int size = static_cast<int>(text.size());
-  const int n = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
-  if (n <= 0) return {};
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), n);
-  return wide;
-}
 std::wstring FromAnsi(std::string_view ansi) {
-  return Wide(ansi, CP_ACP);
+  return platform::win32::AnsiToWide(ansi);
 }
 std::wstring FromUtf8(std::string_view utf8) {
-  return Wide(utf8, CP_UTF8);
+  return platform::win32::ToWide(utf8, CP_UTF8);
 }
 
 COLORREF Colour(uint32_t rgb) {

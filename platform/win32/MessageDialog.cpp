@@ -7,11 +7,12 @@
 // falls back to the message box.
 #include "platform/MessageDialog.h"
 
+#include "platform/win32/WideText.h"
+
 #include <windows.h>
 
 #include <commctrl.h>
 
-#include <climits>
 #include <vector>
 
 namespace platform {
@@ -29,16 +30,6 @@ TTaskDialog FindTaskDialog() {
         reinterpret_cast<void*>(GetProcAddress(module, "TaskDialog")));
   }();
   return function;
-}
-
-std::wstring FromAnsi(const std::string& ansi) {
-  if (ansi.empty() || ansi.size() > INT_MAX) return {};
-  const int size = static_cast<int>(ansi.size());
-  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, nullptr, 0);
-  if (n <= 0) return {};
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, wide.data(), n);
-  return wide;
 }
 
 // Keeps the application's other windows from taking input while a modal
@@ -80,8 +71,8 @@ std::optional<int32_t> ShowTaskDialog(const std::string& text, const std::string
                                       int32_t iconId, int32_t buttons) {
   const TTaskDialog taskDialog = FindTaskDialog();
   if (!taskDialog) return std::nullopt;
-  const std::wstring wideText = FromAnsi(text);
-  const std::wstring wideCaption = FromAnsi(caption);
+  const std::wstring wideText = win32::AnsiToWide(text);
+  const std::wstring wideCaption = win32::AnsiToWide(caption);
   // The icon id goes to the dialog as it is: a system icon, no module of ours.
   const PCWSTR icon = MAKEINTRESOURCEW(static_cast<WORD>(iconId));
   HWND owner = GetActiveWindow();
@@ -100,7 +91,7 @@ std::optional<int32_t> ShowTaskDialog(const std::string& text, const std::string
 
 int32_t ShowMessageDialog(const std::string& text, const std::string& caption, uint32_t style) {
   // Task-modal: the updater's other windows take no input meanwhile.
-  return MessageBoxW(nullptr, FromAnsi(text).c_str(), FromAnsi(caption).c_str(),
+  return MessageBoxW(nullptr, win32::AnsiToWide(text).c_str(), win32::AnsiToWide(caption).c_str(),
                      style | MB_TASKMODAL);
 }
 

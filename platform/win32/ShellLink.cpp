@@ -4,6 +4,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
+#include "platform/win32/WideText.h"
 
 #include <windows.h>
 
@@ -56,16 +57,6 @@ private:
   T* p_ = nullptr;
 };
 
-// `ansi` in UTF-16, for the interfaces that take only that.
-std::wstring Wide(const std::string& ansi) {
-  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
-  if (n <= 0) return {};
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide.data(), n);
-  wide.resize(static_cast<size_t>(n - 1));
-  return wide;
-}
-
 } // namespace
 
 std::string ReadShortcutTarget(const std::string& path) {
@@ -77,7 +68,7 @@ std::string ReadShortcutTarget(const std::string& path) {
     throw Exception(Unreadable(path));
   ComRef<IPersistFile> file;
   if (FAILED(link->QueryInterface(IID_IPersistFile, file.out()))) throw Exception(Unreadable(path));
-  const std::wstring widePath = Wide(path);
+  const std::wstring widePath = win32::AnsiToWide(path);
   if (widePath.empty() || FAILED(file->Load(widePath.c_str(), STGM_READ)))
     throw Exception(Unreadable(path));
   char target[MAX_PATH + 1] = "";
