@@ -51,7 +51,7 @@ constexpr TButtonDef kYes{idYes, "是"};
 constexpr TButtonDef kNo{idNo, "否"};
 constexpr TButtonDef kClose{idClose, "关闭"};
 
-struct TDialogSpec {
+struct TDialogRequest {
   std::string text;    // UTF-8
   std::string caption; // UTF-8
   TGlyph glyph = TGlyph::gNone;
@@ -187,8 +187,8 @@ private:
 
 class TDialogWindow : public Fl_Double_Window {
 public:
-  TDialogWindow(int w, int h, const TDialogSpec& spec)
-      : Fl_Double_Window(w, h), closeAnswer_(CloseAnswer(spec.buttons)) {}
+  TDialogWindow(int w, int h, const TDialogRequest& request)
+      : Fl_Double_Window(w, h), closeAnswer_(CloseAnswer(request.buttons)) {}
 
   void AddButton(TDialogButton* button, bool isDefault) {
     add(button);
@@ -243,11 +243,11 @@ private:
   TDialogButton* default_ = nullptr;
 };
 
-int32_t RunDialog(const TDialogSpec& spec) {
+int32_t RunDialog(const TDialogRequest& request) {
   if (!OpenDisplay()) {
     // A run from a cron job or an SSH session would lose the text; standard
     // error is where such a run's messages are read.
-    std::fprintf(stderr, "%s: %s\n", spec.caption.c_str(), spec.text.c_str());
+    std::fprintf(stderr, "%s: %s\n", request.caption.c_str(), request.text.c_str());
     return idNone;
   }
   UseChineseFont();
@@ -255,7 +255,7 @@ int32_t RunDialog(const TDialogSpec& spec) {
 
   fl_font(FL_HELVETICA, kFontSize);
   const int lineHeight = fl_height() + kLineSpacing;
-  std::vector<std::string> lines = WrapText(spec.text, kMaxTextWidth, [](std::string_view s) {
+  std::vector<std::string> lines = WrapText(request.text, kMaxTextWidth, [](std::string_view s) {
     return fl_width(s.data(), static_cast<int>(s.size()));
   });
   int textWidth = 0;
@@ -263,10 +263,10 @@ int32_t RunDialog(const TDialogSpec& spec) {
     textWidth = std::max(textWidth, static_cast<int>(fl_width(line.c_str())) + 1);
   const int textHeight = static_cast<int>(lines.size()) * lineHeight;
 
-  const bool hasIcon = spec.glyph != TGlyph::gNone;
+  const bool hasIcon = request.glyph != TGlyph::gNone;
   const int textLeft = kMargin + (hasIcon ? kIconSize + kIconGap : 0);
   const int contentHeight = std::max(hasIcon ? kIconSize : 0, textHeight) + 2 * kMargin;
-  const int buttonCount = static_cast<int>(spec.buttons.size());
+  const int buttonCount = static_cast<int>(request.buttons.size());
   const int buttonsWidth = buttonCount * kButtonWidth + (buttonCount - 1) * kButtonGap;
   const int bandHeight = kButtonHeight + 2 * kBandPadding;
   const int width =
@@ -274,11 +274,11 @@ int32_t RunDialog(const TDialogSpec& spec) {
   const int height = contentHeight + bandHeight;
 
   Fl_Group::current(nullptr);
-  auto window = std::make_unique<TDialogWindow>(width, height, spec);
+  auto window = std::make_unique<TDialogWindow>(width, height, request);
   window->end();
-  window->copy_label(spec.caption.c_str());
+  window->copy_label(request.caption.c_str());
   window->color(FL_WHITE);
-  if (hasIcon) window->add(new TGlyphBox(kMargin, kMargin, kIconSize, spec.glyph));
+  if (hasIcon) window->add(new TGlyphBox(kMargin, kMargin, kIconSize, request.glyph));
   const int textTop = kMargin + std::max(0, (kIconSize - textHeight) / 2);
   window->add(
       new TTextLines(textLeft, textTop, textWidth, textHeight, std::move(lines), lineHeight));
@@ -287,9 +287,9 @@ int32_t RunDialog(const TDialogSpec& spec) {
   band->color(fl_rgb_color(0xF0, 0xF0, 0xF0));
   window->add(band);
   int left = width - kBandPadding - buttonsWidth;
-  for (size_t i = 0; i < spec.buttons.size(); ++i) {
-    window->AddButton(new TDialogButton(left, contentHeight + kBandPadding, spec.buttons[i]),
-                      i == spec.defaultIndex);
+  for (size_t i = 0; i < request.buttons.size(); ++i) {
+    window->AddButton(new TDialogButton(left, contentHeight + kBandPadding, request.buttons[i]),
+                      i == request.defaultIndex);
     left += kButtonWidth + kButtonGap;
   }
 
@@ -360,23 +360,23 @@ std::optional<int32_t> ShowTaskDialog(const std::string& text, const std::string
                                       int32_t iconId, int32_t buttons) {
   // Our own dialog shows every button set, so this system always has the
   // task dialog.
-  TDialogSpec spec{AnsiToUtf8(text), AnsiToUtf8(caption), GlyphOfIconId(iconId), {}, 0};
+  TDialogRequest request{AnsiToUtf8(text), AnsiToUtf8(caption), GlyphOfIconId(iconId), {}, 0};
   const std::pair<int32_t, TButtonDef> order[] = {{tdcbOk, kOk},         {tdcbYes, kYes},
                                                   {tdcbNo, kNo},         {tdcbRetry, kRetry},
                                                   {tdcbCancel, kCancel}, {tdcbClose, kClose}};
   for (const auto& [flag, def] : order)
-    if ((buttons & flag) != 0) spec.buttons.push_back(def);
-  if (spec.buttons.empty()) spec.buttons.push_back(kOk);
-  return RunDialog(spec);
+    if ((buttons & flag) != 0) request.buttons.push_back(def);
+  if (request.buttons.empty()) request.buttons.push_back(kOk);
+  return RunDialog(request);
 }
 
 int32_t ShowMessageDialog(const std::string& text, const std::string& caption, uint32_t style) {
-  TDialogSpec spec{AnsiToUtf8(text), AnsiToUtf8(caption), GlyphOfStyle(style),
-                   ButtonsOfStyle(style), 0};
+  TDialogRequest request{AnsiToUtf8(text), AnsiToUtf8(caption), GlyphOfStyle(style),
+                         ButtonsOfStyle(style), 0};
   // A default button beyond the last leaves the first one the default.
   const size_t defaultIndex = (style >> 8) & 0xF;
-  if (defaultIndex < spec.buttons.size()) spec.defaultIndex = defaultIndex;
-  return RunDialog(spec);
+  if (defaultIndex < request.buttons.size()) request.defaultIndex = defaultIndex;
+  return RunDialog(request);
 }
 
 } // namespace platform
