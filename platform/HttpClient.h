@@ -44,16 +44,16 @@ public:
   THttpClient(const THttpClient&) = delete;
   THttpClient& operator=(const THttpClient&) = delete;
 
-  void SetHandleRedirects(bool follow); // off at first
+  void SetHandleRedirects(bool follow) { followRedirects_ = follow; } // off at first
   // Milliseconds; 0 leaves the library's default (connect) or sets no limit.
-  void SetConnectTimeout(int ms);
+  void SetConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
   // The longest wait for the next bytes of a response.
-  void SetReadTimeout(int ms);
+  void SetReadTimeout(int ms) { readTimeoutMs_ = ms; }
   // The longest a whole request may take.
-  void SetTotalTimeout(int ms);
+  void SetTotalTimeout(int ms) { totalTimeoutMs_ = ms; }
   // "first-last" of the next requests, sent as "Range: bytes=first-last";
   // empty text sends no range.
-  void SetRange(const std::string& firstLast);
+  void SetRange(const std::string& firstLast) { range_ = firstLast; }
   void SetOnWork(TWorkEvent onWork) { onWork_ = std::move(onWork); }
 
   // Raises EHttpError on any failure.
@@ -77,7 +77,7 @@ public:
   // True while a request runs and has not been disconnected.
   bool Connected() const { return inRequest_ && !disconnected_; }
   // Ends the running request at its next chance; callable from the work event.
-  void Disconnect();
+  void Disconnect() { disconnected_ = true; }
 
 private:
   struct Transfer;

@@ -173,26 +173,6 @@ THttpClient::THttpClient() : handle_(std::make_unique<Handle>()) {}
 
 THttpClient::~THttpClient() = default;
 
-void THttpClient::SetHandleRedirects(bool follow) {
-  followRedirects_ = follow;
-}
-void THttpClient::SetConnectTimeout(int ms) {
-  connectTimeoutMs_ = ms;
-}
-void THttpClient::SetReadTimeout(int ms) {
-  readTimeoutMs_ = ms;
-}
-void THttpClient::SetTotalTimeout(int ms) {
-  totalTimeoutMs_ = ms;
-}
-void THttpClient::SetRange(const std::string& firstLast) {
-  range_ = firstLast;
-}
-
-void THttpClient::Disconnect() {
-  disconnected_ = true;
-}
-
 void THttpClient::Head(const std::string& url) {
   Transfer t;
   Perform(url, &t);

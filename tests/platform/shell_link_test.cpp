@@ -29,9 +29,9 @@ using platform::Utf8ToAnsi;
 using testsupport::kLinkInfoAt;
 using testsupport::MakeShellLink;
 using testsupport::SetU32;
-using testsupport::ShellLinkSpec;
+using testsupport::ShellLinkShape;
 
-ShellLinkSpec AnsiLink() {
+ShellLinkShape AnsiLink() {
   return {Utf8ToAnsi("C:\\Program Files\\Zorva\\招标工具\\"), "unins000.exe", false, {}, {}};
 }
 
@@ -40,7 +40,7 @@ TEST(ShellLink, TargetIsTheLocalBasePathWithTheCommonSuffix) {
             Utf8ToAnsi("C:\\Program Files\\Zorva\\招标工具\\unins000.exe"));
 
   // The Unicode forms win over the ANSI ones.
-  ShellLinkSpec unicode{"C:\\WRONG\\", "wrong.exe", true, u"D:\\卸载程序\\", u"卸载.exe"};
+  ShellLinkShape unicode{"C:\\WRONG\\", "wrong.exe", true, u"D:\\卸载程序\\", u"卸载.exe"};
   EXPECT_EQ(platform::ParseShellLinkTarget(MakeShellLink(unicode)),
             Utf8ToAnsi("D:\\卸载程序\\卸载.exe"));
 }

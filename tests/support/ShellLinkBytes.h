@@ -12,7 +12,7 @@ namespace testsupport {
 // list (its size field and 6 bytes).
 inline constexpr size_t kLinkInfoAt = 0x4C + 2 + 6;
 
-struct ShellLinkSpec {
+struct ShellLinkShape {
   std::string ansiBase;   // stored as given (GBK bytes)
   std::string ansiSuffix; // stored as given
   // With Unicode forms the LinkInfo header is 0x24 bytes, else 0x1C.
@@ -38,17 +38,17 @@ inline void SetU32(std::string& out, size_t at, uint32_t v) {
   out.replace(at, 4, bytes);
 }
 
-inline std::string MakeShellLink(const ShellLinkSpec& spec) {
+inline std::string MakeShellLink(const ShellLinkShape& shape) {
   std::string link;
   PutU32(link, 0x4C);
   link += std::string("\x01\x14\x02\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46", 16);
-  PutU32(link, 0x01 | 0x02 | (spec.unicode ? 0x80 : 0)); // id list, link info, unicode
+  PutU32(link, 0x01 | 0x02 | (shape.unicode ? 0x80 : 0)); // id list, link info, unicode
   link.resize(0x4C, '\0'); // attributes, times, size, icon, show command, hot key
   // An item-id list with one item and the terminal id.
   PutU16(link, 6);
   link += std::string("\x04\x00\x1F\x50\x00\x00", 6);
 
-  const uint32_t header = spec.unicode ? 0x24 : 0x1C;
+  const uint32_t header = shape.unicode ? 0x24 : 0x1C;
   std::string body; // everything after the LinkInfo header
   auto offset = [&] { return static_cast<uint32_t>(header + body.size()); };
   const uint32_t volumeId = offset();
@@ -58,16 +58,16 @@ inline std::string MakeShellLink(const ShellLinkSpec& spec) {
   PutU32(body, 0x10);
   body.push_back('\0');
   const uint32_t base = offset();
-  body += spec.ansiBase + '\0';
+  body += shape.ansiBase + '\0';
   const uint32_t suffix = offset();
-  body += spec.ansiSuffix + '\0';
+  body += shape.ansiSuffix + '\0';
   uint32_t unicodeBase = 0, unicodeSuffix = 0;
-  if (spec.unicode) {
+  if (shape.unicode) {
     unicodeBase = offset();
-    for (char16_t c : spec.unicodeBase + u'\0')
+    for (char16_t c : shape.unicodeBase + u'\0')
       PutU16(body, c);
     unicodeSuffix = offset();
-    for (char16_t c : spec.unicodeSuffix + u'\0')
+    for (char16_t c : shape.unicodeSuffix + u'\0')
       PutU16(body, c);
   }
   PutU32(link, header + static_cast<uint32_t>(body.size()));
@@ -77,7 +77,7 @@ inline std::string MakeShellLink(const ShellLinkSpec& spec) {
   PutU32(link, base);
   PutU32(link, 0); // no network link
   PutU32(link, suffix);
-  if (spec.unicode) {
+  if (shape.unicode) {
     PutU32(link, unicodeBase);
     PutU32(link, unicodeSuffix);
   }
