@@ -5,6 +5,7 @@
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "platform/FileMask.h"
+#include "platform/TextFormat.h"
 
 #include <cerrno>
 #include <cstring>
@@ -23,19 +24,6 @@ const AnsiText kFolderIsLink{"文件夹“%s”是一个符号链接，出于安
 const AnsiText kFolderOfOtherUser{"文件夹“%s”属于其他用户，出于安全考虑拒绝使用。"};
 const AnsiText kFolderNotFolder{"“%s”不是文件夹。"};
 const AnsiText kFolderNotCreated{"无法创建文件夹“%s”：%s"};
-
-std::string Format(const std::string& pattern, const std::string& a, const std::string& b = {}) {
-  // Searching on after each inserted text keeps a "%s" inside a path as it is.
-  std::string out = pattern;
-  size_t from = 0;
-  for (const std::string* arg : {&a, &b}) {
-    const auto at = out.find("%s", from);
-    if (at == std::string::npos) break;
-    out.replace(at, 2, *arg);
-    from = at + arg->size();
-  }
-  return out;
-}
 
 std::string SystemReason(int error) {
   return Utf8ToAnsi(std::strerror(error));
@@ -157,13 +145,13 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes) {
 
 void ForcePrivateDirectory(const std::string& path) {
   const std::string utf8 = WithoutTrailingDelimiter(AnsiToUtf8(path));
-  if (utf8.empty()) throw Exception(Format(kFolderNotCreated, path, SystemReason(ENOENT)));
+  if (utf8.empty()) throw Exception(FormatText(kFolderNotCreated, path, SystemReason(ENOENT)));
   const auto slash = utf8.rfind('/');
   if (slash != std::string::npos && slash > 0 &&
       !ForceDirectories(Utf8ToAnsi(utf8.substr(0, slash))))
-    throw Exception(Format(kFolderNotCreated, path, SystemReason(errno)));
+    throw Exception(FormatText(kFolderNotCreated, path, SystemReason(errno)));
   if (::mkdir(utf8.c_str(), 0700) != 0 && errno != EEXIST)
-    throw Exception(Format(kFolderNotCreated, path, SystemReason(errno)));
+    throw Exception(FormatText(kFolderNotCreated, path, SystemReason(errno)));
 
   // Checked on the opened folder, so that nobody can swap a link in between.
   const int fd = ::open(utf8.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -171,9 +159,9 @@ void ForcePrivateDirectory(const std::string& path) {
     const int error = errno;
     struct stat st {};
     if (::lstat(utf8.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-      throw Exception(Format(kFolderIsLink, path));
-    if (error == ENOTDIR) throw Exception(Format(kFolderNotFolder, path));
-    throw Exception(Format(kFolderNotCreated, path, SystemReason(error)));
+      throw Exception(FormatText(kFolderIsLink, path));
+    if (error == ENOTDIR) throw Exception(FormatText(kFolderNotFolder, path));
+    throw Exception(FormatText(kFolderNotCreated, path, SystemReason(error)));
   }
   struct stat st {};
   const bool statOk = ::fstat(fd, &st) == 0;
@@ -182,9 +170,9 @@ void ForcePrivateDirectory(const std::string& path) {
   const bool privateMode = ours && ((st.st_mode & 07777) == 0700 || ::fchmod(fd, 0700) == 0);
   const int modeError = errno;
   ::close(fd);
-  if (!statOk) throw Exception(Format(kFolderNotCreated, path, SystemReason(statError)));
-  if (!ours) throw Exception(Format(kFolderOfOtherUser, path));
-  if (!privateMode) throw Exception(Format(kFolderNotCreated, path, SystemReason(modeError)));
+  if (!statOk) throw Exception(FormatText(kFolderNotCreated, path, SystemReason(statError)));
+  if (!ours) throw Exception(FormatText(kFolderOfOtherUser, path));
+  if (!privateMode) throw Exception(FormatText(kFolderNotCreated, path, SystemReason(modeError)));
 }
 
 struct FileFinder::State {

@@ -9,6 +9,7 @@
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "platform/FileMask.h"
+#include "platform/TextFormat.h"
 #include "platform/win32/SystemError.h"
 
 #include <windows.h>
@@ -26,19 +27,6 @@ namespace {
 const AnsiText kFolderIsLink{"文件夹“%s”是一个链接或连接点，出于安全考虑拒绝使用。"};
 const AnsiText kFolderNotFolder{"“%s”不是文件夹。"};
 const AnsiText kFolderNotCreated{"无法创建文件夹“%s”：%s"};
-
-std::string Format(const std::string& pattern, const std::string& a, const std::string& b = {}) {
-  // Searching on after each inserted text keeps a "%s" inside a path as it is.
-  std::string out = pattern;
-  size_t from = 0;
-  for (const std::string* arg : {&a, &b}) {
-    const auto at = out.find("%s", from);
-    if (at == std::string::npos) break;
-    out.replace(at, 2, *arg);
-    from = at + arg->size();
-  }
-  return out;
-}
 
 bool IsDelimiter(char c) {
   return c == '\\' || c == '/';
@@ -194,28 +182,30 @@ void ForcePrivateDirectory(const std::string& path) {
   // may enter; what must not happen is that a link or a junction put in its
   // place leads the updater's files elsewhere.
   if (path.empty())
-    throw Exception(Format(kFolderNotCreated, path, win32::SystemErrorText(ERROR_PATH_NOT_FOUND)));
+    throw Exception(
+        FormatText(kFolderNotCreated, path, win32::SystemErrorText(ERROR_PATH_NOT_FOUND)));
   const std::string bare = WithoutTrailingDelimiter(path);
   const std::vector<size_t> at = Delimiters(bare);
   if (!at.empty() && at.back() > 0 && !ForceDirectories(bare.substr(0, at.back())))
-    throw Exception(Format(kFolderNotCreated, path, win32::SystemErrorText(GetLastError())));
+    throw Exception(FormatText(kFolderNotCreated, path, win32::SystemErrorText(GetLastError())));
   if (!CreateOneFolder(bare))
-    throw Exception(Format(kFolderNotCreated, path, win32::SystemErrorText(GetLastError())));
+    throw Exception(FormatText(kFolderNotCreated, path, win32::SystemErrorText(GetLastError())));
 
   // Checked on the opened folder itself, not on a name that could change.
   const HANDLE h = CreateFileA(
       bare.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE)
-    throw Exception(Format(kFolderNotCreated, path, win32::SystemErrorText(GetLastError())));
+    throw Exception(FormatText(kFolderNotCreated, path, win32::SystemErrorText(GetLastError())));
   BY_HANDLE_FILE_INFORMATION info{};
   const bool ok = GetFileInformationByHandle(h, &info) != 0;
   const DWORD error = GetLastError();
   CloseHandle(h);
-  if (!ok) throw Exception(Format(kFolderNotCreated, path, win32::SystemErrorText(error)));
-  if ((info.dwFileAttributes & kLinkOrSpecial) != 0) throw Exception(Format(kFolderIsLink, path));
+  if (!ok) throw Exception(FormatText(kFolderNotCreated, path, win32::SystemErrorText(error)));
+  if ((info.dwFileAttributes & kLinkOrSpecial) != 0)
+    throw Exception(FormatText(kFolderIsLink, path));
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-    throw Exception(Format(kFolderNotFolder, path));
+    throw Exception(FormatText(kFolderNotFolder, path));
 }
 
 struct FileFinder::State {
