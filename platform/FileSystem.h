@@ -2,8 +2,8 @@
 // File operations on ANSI paths; each path is converted to the UTF-8 name the
 // file system uses. None of them raises unless said otherwise.
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -61,19 +61,27 @@ struct TSearchRec {
 // first when the mask includes directories. Closes itself on destruction.
 class FileFinder {
 public:
-  FileFinder();
-  ~FileFinder();
+  FileFinder() = default;
   FileFinder(const FileFinder&) = delete;
   FileFinder& operator=(const FileFinder&) = delete;
 
   // False when nothing matches or the folder cannot be read.
   bool First(const std::string& pattern, uint32_t mask, TSearchRec& found);
-  bool Next(TSearchRec& found);
-  void Close();
+  bool Next(TSearchRec& found) {
+    if (next_ >= entries_.size()) return false;
+    found = entries_[next_++];
+    return true;
+  }
+  void Close() {
+    entries_.clear();
+    next_ = 0;
+  }
 
 private:
-  struct State;
-  std::unique_ptr<State> state_;
+  // The whole listing is read by First, so a folder changing meanwhile
+  // cannot disturb the enumeration.
+  std::vector<TSearchRec> entries_;
+  size_t next_ = 0;
 };
 
 } // namespace platform

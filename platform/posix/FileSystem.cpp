@@ -175,18 +175,6 @@ void ForcePrivateDirectory(const std::string& path) {
   if (!privateMode) throw Exception(FormatText(kFolderNotCreated, path, SystemReason(modeError)));
 }
 
-struct FileFinder::State {
-  std::vector<TSearchRec> entries;
-  size_t next = 0;
-};
-
-FileFinder::FileFinder() = default;
-FileFinder::~FileFinder() = default;
-
-void FileFinder::Close() {
-  state_.reset();
-}
-
 bool FileFinder::First(const std::string& pattern, uint32_t mask, TSearchRec& found) {
   Close();
   const auto slash = pattern.rfind('/');
@@ -196,7 +184,7 @@ bool FileFinder::First(const std::string& pattern, uint32_t mask, TSearchRec& fo
 
   DIR* dir = ::opendir(utf8Folder.c_str());
   if (dir == nullptr) return false;
-  auto state = std::make_unique<State>();
+  std::vector<TSearchRec> entries;
   std::vector<TSearchRec> dots;
   const int dirFd = ::dirfd(dir);
   while (const dirent* entry = ::readdir(dir)) {
@@ -212,20 +200,14 @@ bool FileFinder::First(const std::string& pattern, uint32_t mask, TSearchRec& fo
     rec.Size = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
     const uint32_t special = rec.Attr & (faHidden | faSysFile | faDirectory);
     if ((special & ~mask) != 0) continue;
-    (name == "." || name == ".." ? dots : state->entries).push_back(std::move(rec));
+    (name == "." || name == ".." ? dots : entries).push_back(std::move(rec));
   }
   ::closedir(dir);
   std::sort(dots.begin(), dots.end(),
             [](const TSearchRec& a, const TSearchRec& b) { return a.Name < b.Name; });
-  state->entries.insert(state->entries.begin(), dots.begin(), dots.end());
-  state_ = std::move(state);
+  entries.insert(entries.begin(), dots.begin(), dots.end());
+  entries_ = std::move(entries);
   return Next(found);
-}
-
-bool FileFinder::Next(TSearchRec& found) {
-  if (!state_ || state_->next >= state_->entries.size()) return false;
-  found = state_->entries[state_->next++];
-  return true;
 }
 
 } // namespace platform

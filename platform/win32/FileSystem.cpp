@@ -208,18 +208,6 @@ void ForcePrivateDirectory(const std::string& path) {
     throw Exception(FormatText(kFolderNotFolder, path));
 }
 
-struct FileFinder::State {
-  std::vector<TSearchRec> entries;
-  size_t next = 0;
-};
-
-FileFinder::FileFinder() = default;
-FileFinder::~FileFinder() = default;
-
-void FileFinder::Close() {
-  state_.reset();
-}
-
 bool FileFinder::First(const std::string& pattern, uint32_t mask, TSearchRec& found) {
   Close();
   const std::vector<size_t> at = Delimiters(pattern);
@@ -232,7 +220,7 @@ bool FileFinder::First(const std::string& pattern, uint32_t mask, TSearchRec& fo
   WIN32_FIND_DATAA data{};
   const HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return false;
-  auto state = std::make_unique<State>();
+  std::vector<TSearchRec> entries;
   std::vector<TSearchRec> dots;
   do {
     const std::string name = data.cFileName;
@@ -244,20 +232,14 @@ bool FileFinder::First(const std::string& pattern, uint32_t mask, TSearchRec& fo
       rec.Size = static_cast<int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
     const uint32_t special = rec.Attr & (faHidden | faSysFile | faDirectory);
     if ((special & ~mask) != 0) continue;
-    (name == "." || name == ".." ? dots : state->entries).push_back(std::move(rec));
+    (name == "." || name == ".." ? dots : entries).push_back(std::move(rec));
   } while (FindNextFileA(find, &data));
   FindClose(find);
   std::sort(dots.begin(), dots.end(),
             [](const TSearchRec& a, const TSearchRec& b) { return a.Name < b.Name; });
-  state->entries.insert(state->entries.begin(), dots.begin(), dots.end());
-  state_ = std::move(state);
+  entries.insert(entries.begin(), dots.begin(), dots.end());
+  entries_ = std::move(entries);
   return Next(found);
-}
-
-bool FileFinder::Next(TSearchRec& found) {
-  if (!state_ || state_->next >= state_->entries.size()) return false;
-  found = state_->entries[state_->next++];
-  return true;
 }
 
 } // namespace platform
