@@ -3,6 +3,7 @@
 // file system uses. None of them raises unless said otherwise.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -32,6 +33,14 @@ bool CopyFileOverwrite(const std::string& source, const std::string& target);
 // clear the attribute first.
 bool DeleteFile(const std::string& path);
 bool RemoveDirectory(const std::string& path); // removes an empty folder
+// Appends `bytes` at the end of the file, creating it when missing (Linux:
+// mode 0666 less the umask). One call is one write, so that lines appended
+// by two processes at once do not interleave. False on any failure.
+bool AppendToFile(const std::string& path, std::string_view bytes);
+// The size of the file in bytes; -1 when there is none, or it is a folder.
+int64_t FileSize(const std::string& path);
+// Renames a file, replacing `target` when it exists. False on any failure.
+bool RenameFile(const std::string& source, const std::string& target);
 // Attributes of the entry (a link is reported as a file), or
 // InvalidFileAttributes when it does not exist. Linux: a name beginning with
 // '.' is hidden; an entry its owner may not write is read-only.

@@ -54,6 +54,11 @@ enum : uint32_t {
   mbDefButton4 = 0x300,
 };
 
+// Whether dialogs and windows can be shown. On Linux the display named by
+// DISPLAY is opened (once) to find out, so a run that must work without one
+// asks only when it is about to show something; Windows always has one.
+bool DisplayAvailable();
+
 // Shows a task dialog with window title `caption`, content `text`, the common
 // buttons `buttons` (tdcb...) and the system icon `iconId` (81 or 106
 // information, 84 or 107 warning, 98 or 105 error, 99 or 104 question; any

@@ -20,6 +20,9 @@ struct TProcessEntry {
   std::string exeFile;
 };
 
+// The id of the running process.
+uint32_t CurrentProcessId();
+
 // The processes running now. Processes that end while the snapshot is taken
 // are left out, and so are processes that have ended but not yet been reaped
 // by their parent.

@@ -123,6 +123,34 @@ bool RemoveDirectory(const std::string& path) {
   return !path.empty() && ::rmdir(WithoutTrailingDelimiter(AnsiToUtf8(path)).c_str()) == 0;
 }
 
+bool AppendToFile(const std::string& path, std::string_view bytes) {
+  if (path.empty()) return false;
+  const int fd = ::open(AnsiToUtf8(path).c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  ssize_t n = -1;
+  if (ok) {
+    do
+      n = ::write(fd, bytes.data(), bytes.size());
+    while (n < 0 && errno == EINTR);
+  }
+  ok = ok && n == static_cast<ssize_t>(bytes.size());
+  return ::close(fd) == 0 && ok;
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(AnsiToUtf8(path).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool RenameFile(const std::string& source, const std::string& target) {
+  return !source.empty() && !target.empty() &&
+         ::rename(AnsiToUtf8(source).c_str(), AnsiToUtf8(target).c_str()) == 0;
+}
+
 uint32_t GetFileAttributes(const std::string& path) {
   if (path.empty()) return InvalidFileAttributes;
   const std::string utf8 = WithoutTrailingDelimiter(AnsiToUtf8(path));

@@ -356,6 +356,10 @@ std::vector<TButtonDef> ButtonsOfStyle(uint32_t style) {
 
 } // namespace
 
+bool DisplayAvailable() {
+  return OpenDisplay();
+}
+
 std::optional<int32_t> ShowTaskDialog(const std::string& text, const std::string& caption,
                                       int32_t iconId, int32_t buttons) {
   // Our own dialog shows every button set, so this system always has the

@@ -219,6 +219,10 @@ std::optional<uint32_t> RunBatchFile(const std::string& utf8Path) {
 
 } // namespace
 
+uint32_t CurrentProcessId() {
+  return static_cast<uint32_t>(::getpid());
+}
+
 std::vector<TProcessEntry> TakeProcessSnapshot() {
   std::vector<TProcessEntry> processes;
   DIR* proc = ::opendir("/proc");

@@ -165,6 +165,35 @@ bool RemoveDirectory(const std::string& path) {
   return RemoveDirectoryA(WithoutTrailingDelimiter(path).c_str()) != 0;
 }
 
+bool AppendToFile(const std::string& path, std::string_view bytes) {
+  if (path.empty() || bytes.size() > MAXDWORD) return false;
+  // FILE_APPEND_DATA alone: every write goes to the end, also when another
+  // process appends at the same time.
+  const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok =
+      GetFileType(file) == FILE_TYPE_DISK &&
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
+      written == bytes.size();
+  return CloseHandle(file) != 0 && ok;
+}
+
+int64_t FileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return -1;
+  return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool RenameFile(const std::string& source, const std::string& target) {
+  return !source.empty() && !target.empty() &&
+         MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 uint32_t GetFileAttributes(const std::string& path) {
   const DWORD attributes = RawAttributes(path);
   return attributes == INVALID_FILE_ATTRIBUTES ? InvalidFileAttributes : AttributesOf(attributes);

@@ -67,6 +67,10 @@ private:
 
 } // namespace
 
+bool DisplayAvailable() {
+  return true;
+}
+
 std::optional<int32_t> ShowTaskDialog(const std::string& text, const std::string& caption,
                                       int32_t iconId, int32_t buttons) {
   const TTaskDialog taskDialog = FindTaskDialog();

@@ -51,6 +51,10 @@ std::string FolderOf(const std::string& path) {
 
 } // namespace
 
+uint32_t CurrentProcessId() {
+  return GetCurrentProcessId();
+}
+
 std::vector<TProcessEntry> TakeProcessSnapshot() {
   std::vector<TProcessEntry> processes;
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
