@@ -10,8 +10,10 @@
 // and its progress), UpdateFormInstall.cpp (installation and the
 // running-product guard), UpdateFormWindow.cpp (the window's handlers, closing
 // and the end request).
+#include "app/ExitStatus.h"
 #include "app/FormControls.h"
 #include "app/PackageCheck.h"
+#include "app/RunLog.h"
 #include "platform/Exception.h"
 #include "platform/HttpClient.h"
 #include "platform/Process.h"
@@ -27,13 +29,6 @@
 
 // The outcome of an update check.
 enum class TCheckResult : int { CheckFailed = 1, UpdateAvailable = 2, UpToDate = 3 };
-
-// A downloaded package failed its checksum or its signature and has been
-// deleted; the text says which, for the user.
-class EPackageRefused : public Exception {
-public:
-  using Exception::Exception;
-};
 
 // Days since 1899-12-30 as a double, the date-time of the transfer bookkeeping.
 using TDateTime = double;
@@ -179,6 +174,9 @@ public:
   // Shows an information text to the user (ShowInformation). Virtual, so
   // that tests can record the texts.
   virtual void ShowInformationText(const std::string& text);
+  // The application's error box with `text`. Virtual, so that tests can
+  // record the texts.
+  virtual void ShowErrorBox(const std::string& text);
   // The running processes. Virtual, so that tests can narrow it to the
   // processes they started themselves.
   virtual std::vector<platform::TProcessEntry> ProcessSnapshot() const;
@@ -204,6 +202,31 @@ public:
   void PostEndRequest();
   bool EndRequested() const { return endRequested_; }
   bool Closed() const { return closed_; }
+
+  // Every error of the run passes one of these two, so that it is shown or
+  // written where someone can read it, kept in the run log, and counted in
+  // the run's exit status.
+  //
+  // ReportError is the application's error box: the box when a display can
+  // be used, else the text on standard error. Nothing calls into the window
+  // system without a display.
+  void ReportError(const std::exception& error);
+  // A failure that the window shows in its own way (the network error of a
+  // check) or that ends a run without a window (a silent check, a transfer
+  // cut short): logged, and written to standard error while no window is
+  // shown; no box.
+  void ReportFailure(const std::string& text, TExitStatus status);
+  // The status the run ends with: that of the latest error reported, or Ok.
+  TExitStatus ExitStatus() const { return exitStatus_; }
+  // The run has done its job after all (the installation succeeded after a
+  // refused download, say).
+  void ClearExitStatus() { exitStatus_ = TExitStatus::Ok; }
+
+  // Appends one line to the run log (ANSI text).
+  void Log(const std::string& text) { runLog.Write(text); }
+  // The start of the run: program version, mode, product, region, installed
+  // version and arguments. Called once the region is known.
+  void LogStart();
 
   // The view that shows this form, or nullptr. Not owned.
   void AttachView(TFormView* view) { view_ = view; }
@@ -239,13 +262,32 @@ public:
 
   TTimeLimits limits;
 
+  TRunLog runLog;
+  // Why the latest check reported CheckFailed, for the log and the
+  // administrator.
+  std::string lastCheckError;
+
 private:
   void Construct();
+  // Sample-text mode once the check found a newer template: the download,
+  // then the copy over the installed template. Errors of the download
+  // propagate; a transfer cut short or a failed copy is reported.
+  void RefreshTemplate();
   // GETs a manifest into the working folder's Version.xml.
   void FetchManifest(const std::string& url);
+  // The reachability test before a manifest download; false (with the
+  // reason in lastCheckError) when the server cannot be reached.
+  bool ReachServer(const std::string& manifestUrl);
+  // Which integrity attributes the matched entry carries, for the log.
+  std::string IntegrityAttributes() const;
   enum class TTransferResult { Incomplete, Complete, Corrupt, BadSignature };
   TTransferResult Transfer(const std::string& localFile, const std::string& url, bool installer);
   bool Receive(const std::string& localFile, const std::string& url, bool installer);
+  // Why a transfer into `localFile` did not end with a whole file.
+  std::string IncompleteTransferText(const std::string& localFile) const;
+  // Where the run log goes: [Log] File of VersionCfg.ini, else update.log
+  // beside the updater, else in the temporary folder.
+  std::vector<std::string> LogFileCandidates() const;
   void RepaintControl(ControlId id);
 
   std::string exeFolder_;
@@ -254,4 +296,5 @@ private:
   bool endRequested_ = false;
   bool closed_ = false;
   TFormView* view_ = nullptr;
+  TExitStatus exitStatus_ = TExitStatus::Ok;
 };

@@ -80,23 +80,43 @@ void TUpdateForm::FetchManifest(const std::string& url) {
   const std::string file = GetWorkingFolder() + "Version.xml";
   if (!platform::WriteFileAtomically(
           file, std::string_view(manifest.Memory(), static_cast<size_t>(manifest.GetSize()))))
-    throw EFOpenError(file);
+    throw EFOpenError(platform::FormatText(tx::kFileWriteFailed, file));
 }
 
 TCheckResult TUpdateForm::CheckProductUpdate() {
+  lastCheckError.clear();
   try {
     const std::string url = BuildProductUrl(false, "Version.xml", "");
-    if (!platform::CanConnectTo(url, limits.reachMs)) return TCheckResult::CheckFailed;
+    if (!ReachServer(url)) return TCheckResult::CheckFailed;
     FetchManifest(url);
     ReadProductManifest();
-    if (latestVersion > ReadInstalledVersion()) {
+    const int32_t installed = ReadInstalledVersion();
+    Log(platform::FormatText("offer version=%d installed=%d path=%s mandatory=%d integrity=%s",
+                             latestVersion, installed, packagePath, mustUpdate,
+                             IntegrityAttributes()));
+    if (latestVersion > installed) {
       controls[ControlId::lblPrompt1].caption = platform::FormatText(tx::kOfferText, latestVersion);
       return TCheckResult::UpdateAvailable;
     }
     return TCheckResult::UpToDate;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    lastCheckError = e.what();
     return TCheckResult::CheckFailed;
   }
+}
+
+bool TUpdateForm::ReachServer(const std::string& manifestUrl) {
+  Log("manifest url=" + UrlForLog(manifestUrl));
+  if (platform::CanConnectTo(manifestUrl, limits.reachMs)) return true;
+  lastCheckError = platform::FormatText(tx::kServerUnreachable, UrlForLog(manifestUrl));
+  return false;
+}
+
+std::string TUpdateForm::IntegrityAttributes() const {
+  std::string names;
+  if (packageSha256) names = "SHA256";
+  if (packageSignature) names += names.empty() ? "Signature" : ",Signature";
+  return names.empty() ? "none" : names;
 }
 
 void TUpdateForm::ReadProductManifest() {
@@ -150,14 +170,19 @@ int32_t TUpdateForm::ReadInstalledVersion() const {
 }
 
 TCheckResult TUpdateForm::CheckTemplateUpdate() {
+  lastCheckError.clear();
   try {
     const std::string url = BuildSampleTextUrl(false, "Version.xml", "");
-    if (!platform::CanConnectTo(url, limits.reachMs)) return TCheckResult::CheckFailed;
+    if (!ReachServer(url)) return TCheckResult::CheckFailed;
     FetchManifest(url);
     ReadTemplateManifest();
-    return GetInstalledTemplateVersion() < templateVersion ? TCheckResult::UpdateAvailable
-                                                           : TCheckResult::UpToDate;
-  } catch (const std::exception&) {
+    const int32_t installed = GetInstalledTemplateVersion();
+    Log(platform::FormatText("template name=%s installed=%d published=%d path=%s integrity=%s",
+                             templateName.empty() ? TemplateArgument() : templateName, installed,
+                             templateVersion, packagePath, IntegrityAttributes()));
+    return installed < templateVersion ? TCheckResult::UpdateAvailable : TCheckResult::UpToDate;
+  } catch (const std::exception& e) {
+    lastCheckError = e.what();
     return TCheckResult::CheckFailed;
   }
 }

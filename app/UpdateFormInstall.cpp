@@ -102,11 +102,15 @@ void TUpdateForm::acInstallExecute() {
   RestoreRecentProjects();
   if (installerCode != 0) {
     // The downloaded installer stays for the next attempt.
-    ShowInformationText(
-        platform::FormatText(tx::kInstallFailed, static_cast<int32_t>(installerCode)));
+    const std::string text =
+        platform::FormatText(tx::kInstallFailed, static_cast<int32_t>(installerCode));
+    ReportFailure(text, TExitStatus::Error);
+    ShowInformationText(text);
     return;
   }
   DeleteFolderTree(GetWorkingFolder());
+  Log("installed");
+  ClearExitStatus();
   Close();
 }
 

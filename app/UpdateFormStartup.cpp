@@ -7,6 +7,7 @@
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "platform/Registry.h"
+#include "platform/TextFormat.h"
 
 #include <utility>
 
@@ -83,6 +84,7 @@ TUpdateForm::~TUpdateForm() {
 
 void TUpdateForm::Construct() {
   configFile = exeFolder_ + "VersionCfg.ini";
+  runLog.Open(LogFileCandidates());
   if (!platform::FileExists(configFile)) return; // only pnlMain's caption shows
 
   controls.clientHeight -= kConfigHeightReduction;
@@ -97,12 +99,16 @@ void TUpdateForm::FormCreate() {
   const bool hasRegion = platform::FileExists(regionFile);
 
   if (hasSh) regionName = tx::kShanghai;
-  if (!hasRegion && !hasSh) return; // the timer, if started, does the check
   if (hasRegion) regionName = ReadRegionName(regionFile);
+  LogStart();
+  if (!hasRegion && !hasSh) return; // the timer, if started, does the check
 
   if (!IsSampleTextMode()) {
     switch (CheckProductUpdate()) {
     case TCheckResult::CheckFailed:
+      ReportFailure(lastCheckError, TExitStatus::Error);
+      PostEndRequest();
+      break;
     case TCheckResult::UpToDate:
       PostEndRequest();
       break;
@@ -114,14 +120,32 @@ void TUpdateForm::FormCreate() {
 
   switch (CheckTemplateUpdate()) {
   case TCheckResult::CheckFailed:
+    ReportFailure(lastCheckError, TExitStatus::Error);
+    break;
   case TCheckResult::UpToDate:
     break;
   case TCheckResult::UpdateAvailable:
-    if (DownloadTemplate())
-      platform::CopyFileOverwrite(GetWorkingFolder() + templateName + ".sfwb", localTemplatePath);
+    RefreshTemplate();
     break;
   }
   PostEndRequest();
+}
+
+void TUpdateForm::RefreshTemplate() {
+  const std::string downloaded = GetWorkingFolder() + templateName + ".sfwb";
+  if (!DownloadTemplate()) {
+    // A slow transfer that the user declined ends the run as asked.
+    if (!EndRequested()) ReportFailure(IncompleteTransferText(downloaded), TExitStatus::Error);
+    return;
+  }
+  // The run is silent: a copy that fails ends it like a failed check, with
+  // the reason where the administrator reads it.
+  if (!platform::CopyFileOverwrite(downloaded, localTemplatePath)) {
+    ReportFailure(platform::FormatText(tx::kFileWriteFailed, localTemplatePath),
+                  TExitStatus::Error);
+    return;
+  }
+  Log("template installed " + localTemplatePath);
 }
 
 bool TUpdateForm::IsSampleTextMode() const {

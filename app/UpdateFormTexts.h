@@ -33,6 +33,14 @@ inline const platform::AnsiText kPackageTooLarge{
 inline const platform::AnsiText kPackageCorrupt{"下载的文件已损坏，请重新下载。"};
 inline const platform::AnsiText kSignatureInvalid{"安装包签名无效，已拒绝安装。"};
 
+// Errors of the run, as the error box, standard error and the log show them.
+inline const platform::AnsiText kServerUnreachable{"无法连接到更新服务器：%s"};
+inline const platform::AnsiText kTransferIncomplete{
+    "下载未完成：已收到 %lld 字节，服务器声明的大小为 %lld 字节。"};
+inline const platform::AnsiText kNoPackagePath{"版本信息中没有下载路径（VersionPath），无法下载。"};
+inline const platform::AnsiText kFileWriteFailed{"无法写入文件“%s”，请检查权限和磁盘空间。"};
+inline const platform::AnsiText kNoDisplay{"无法显示在线升级窗口：没有可用的显示器（DISPLAY）。"};
+
 // The installation.
 inline const platform::AnsiText kInstallRefused{
     "无法安装：您有%s在运行中，请先保存您的工程并关闭%s，再进行安装。"};

@@ -220,8 +220,19 @@ int64_t TUpdateForm::ReadDoneSize() const {
 }
 
 void TUpdateForm::WriteDoneSize(int64_t value) {
-  platform::WriteProfileString(configFile, "HTTP", "DoneSize",
-                               std::to_string(static_cast<int32_t>(static_cast<uint32_t>(value))));
+  // A count that cannot be saved would make the next run resume on bytes it
+  // knows nothing of; the transfer stops instead.
+  if (!platform::WriteProfileString(
+          configFile, "HTTP", "DoneSize",
+          std::to_string(static_cast<int32_t>(static_cast<uint32_t>(value)))))
+    throw EFOpenError(platform::FormatText(tx::kFileWriteFailed, configFile));
+}
+
+std::string TUpdateForm::IncompleteTransferText(const std::string& localFile) const {
+  if (packagePath.empty()) return tx::kNoPackagePath;
+  return platform::FormatText(tx::kTransferIncomplete,
+                              static_cast<long long>(platform::FileSize(localFile)),
+                              static_cast<long long>(totalSize));
 }
 
 void TUpdateForm::SetProgressPosition(int32_t percent) {

@@ -28,6 +28,7 @@ void TUpdateForm::tmUpdateTimer() {
     }
     break;
   case TCheckResult::CheckFailed:
+    ReportFailure(lastCheckError, TExitStatus::Error);
     controls[ControlId::pnl3].visible = true;
     controls[ControlId::lblPrompt3].caption = tx::kNetworkError;
     controls.BindAction(ControlId::btnOK, ActionId::acClose);
@@ -53,10 +54,18 @@ void TUpdateForm::acUpdateExecute() {
     controls[ControlId::pbUpdate].position = 0;
     controls[ControlId::pnl1].visible = true;
     if (View()) View()->Repaint(std::nullopt);
+    ReportFailure(refused.what(), TExitStatus::Refused);
     ShowInformationText(refused.what());
     return;
   }
-  if (!complete) return;
+  if (!complete) {
+    // The progress panel stays; the next start resumes. A slow transfer
+    // that the user declined ends the run as asked.
+    if (!EndRequested())
+      ReportFailure(IncompleteTransferText(GetWorkingFolder() + GetProductKind() + ".exe"),
+                    TExitStatus::Error);
+    return;
+  }
   controls[ControlId::pnl2].visible = false;
   controls[ControlId::lblPrompt3].caption =
       platform::FormatText(tx::kReadyToInstall, GetProductKind());

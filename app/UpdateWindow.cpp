@@ -3,10 +3,8 @@
 #include "app/Pictures.h"
 #include "app/UpdateForm.h"
 #include "app/UpdateFormTexts.h"
-#include "common/ZorvaUiUtils.h"
 #include "platform/ChineseFont.h"
 #include "platform/CodePage.h"
-#include "platform/MessageDialog.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
@@ -25,11 +23,8 @@
 
 namespace {
 
-// The error box: an OK button and the error icon.
 // FLTK draws a label a few pixels in from its box's edges.
 constexpr double kLabelMargin = 8.0;
-
-constexpr int32_t kErrorBoxStyle = platform::mbOk | platform::mbIconError;
 
 Fl_Color Colour(uint32_t rgb) {
   return fl_rgb_color(static_cast<uchar>(rgb >> 16), static_cast<uchar>(rgb >> 8),
@@ -275,8 +270,7 @@ template <class Handler> void TUpdateWindow::Run(Handler handler) {
   try {
     handler();
   } catch (const std::exception& e) {
-    // The application's error box: the error's own text under the title.
-    ShowMessageBox(e.what(), updatetexts::kAppTitle, kErrorBoxStyle);
+    form_.ReportError(e);
   }
   if (!window_->shown()) return;
   Refresh();
@@ -316,17 +310,14 @@ void TUpdateWindow::CloseWindow() {
 
 } // namespace
 
-int RunUpdateWindow(TUpdateForm& form, const std::optional<std::string>& startupError) {
+void RunUpdateWindow(TUpdateForm& form) {
   UseChineseFont();
   Fl::scheme("gtk+");
 
-  if (startupError) ShowMessageBox(*startupError, updatetexts::kAppTitle, kErrorBoxStyle);
-
   TUpdateWindow view(form);
   form.AttachView(&view);
-  // A close or end request made while the error box was up still counts.
-  if (form.Closed() || form.EndRequested()) return 0;
+  // A close or end request made while an error box was up still counts.
+  if (form.Closed() || form.EndRequested()) return;
   view.Show();
   Fl::run();
-  return 0;
 }

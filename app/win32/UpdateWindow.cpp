@@ -17,9 +17,7 @@
 #include "app/UpdateForm.h"
 #include "app/UpdateFormTexts.h"
 #include "app/win32/JpegPicture.h"
-#include "common/ZorvaUiUtils.h"
 #include "platform/CodePage.h"
-#include "platform/MessageDialog.h"
 #include "platform/TextWrap.h"
 #include "platform/win32/WideText.h"
 
@@ -45,7 +43,6 @@ constexpr UINT_PTR kUpdateTimer = 1;
 // Child-window ids: the control's place in the table, past the ids that
 // dialogs give their own meaning (IDOK ... IDCLOSE).
 constexpr int kFirstChildId = 100;
-constexpr uint32_t kErrorBoxStyle = platform::mbOk | platform::mbIconError;
 
 std::wstring FromAnsi(std::string_view ansi) {
   return platform::win32::AnsiToWide(ansi);
@@ -458,8 +455,7 @@ template <class Handler> void TUpdateWindow::RunHandler(Handler handler) {
   try {
     handler();
   } catch (const std::exception& e) {
-    // The application's error box: the error's own text under the title.
-    ShowMessageBox(e.what(), updatetexts::kAppTitle, kErrorBoxStyle);
+    form_.ReportError(e);
   }
   if (closed_) return;
   Refresh();
@@ -624,14 +620,11 @@ void TUpdateWindow::CloseWindow() {
 
 } // namespace
 
-int RunUpdateWindow(TUpdateForm& form, const std::optional<std::string>& startupError) {
+void RunUpdateWindow(TUpdateForm& form) {
   TComScope com;
-  if (startupError) ShowMessageBox(*startupError, updatetexts::kAppTitle, kErrorBoxStyle);
-
   TUpdateWindow view(form);
   form.AttachView(&view);
-  // A close or end request made while the error box was up still counts.
-  if (form.Closed() || form.EndRequested()) return 0;
+  // A close or end request made while an error box was up still counts.
+  if (form.Closed() || form.EndRequested()) return;
   view.Run();
-  return 0;
 }

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -87,11 +88,14 @@ TEST_F(TemplateRefreshTest, NewerTemplateReplacesTheInstalledOneByteForByte) {
 
 TEST_F(TemplateRefreshTest, EqualVersionsOrABadCommentVersionTouchNothing) {
   Publish(5, Template("[Region]\r\nVersion=5\r\n", "new"));
-  for (const char* comment : {"[Region]\r\nVersion=5\r\n", "[Region]\r\nVersion=five\r\n"}) {
+  // Nothing new ends the run as it should; a comment that holds no number is
+  // a failed check.
+  for (auto [comment, status] :
+       {std::pair{"[Region]\r\nVersion=5\r\n", 0}, std::pair{"[Region]\r\nVersion=five\r\n", 1}}) {
     SCOPED_TRACE(comment);
     const std::string installed = Template(comment, "installed");
     Install(installed);
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), status);
     EXPECT_EQ(Installed(), installed);
     EXPECT_FALSE(TemplateWasRequested());
   }
@@ -103,10 +107,12 @@ TEST_F(TemplateRefreshTest, DownloadErrorWithoutADisplayIsWrittenToStandardError
                                     Utf8ToAnsi("施工招标") + ".sfwb"));
   const std::string installed = Template("[Region]\r\nVersion=2\r\n", "installed");
   Install(installed);
-  EXPECT_NE(Run(), 0);
-  EXPECT_NE(dir_.Read("update.log").find("在线升级: 服务器 127.0.0.1:"), std::string::npos)
-      << dir_.Read("update.log");
-  EXPECT_NE(dir_.Read("update.log").find("返回错误：HTTP 404"), std::string::npos);
+  EXPECT_EQ(Run(), 1);
+  // Exactly the error's own text, one line.
+  const std::string output = dir_.Read("update.log");
+  EXPECT_EQ(output.rfind("服务器 127.0.0.1:", 0), 0u) << output;
+  EXPECT_NE(output.find("返回错误：HTTP 404"), std::string::npos) << output;
+  EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
   EXPECT_EQ(Installed(), installed);
 }
 

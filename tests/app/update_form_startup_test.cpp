@@ -220,7 +220,7 @@ TEST_F(FormCreateTest, TemplateRefreshCopiesOnlyACompleteDownloadAndAlwaysEnds) 
   }
 }
 
-TEST_F(FormCreateTest, FailedTemplateCopyStillEndsTheRun) {
+TEST_F(FormCreateTest, FailedTemplateCopyEndsTheRunWithAnError) {
   WriteConfig();
   exe_.Write("Region.ini", "");
   FakeChecksForm form(Args({"-ZB", "施工"}), exe_.Ansi());
@@ -232,6 +232,7 @@ TEST_F(FormCreateTest, FailedTemplateCopyStillEndsTheRun) {
   temp_.Write("MQTUpdate/施工.sfwb", "new");
   form.FormCreate();
   EXPECT_TRUE(form.EndRequested());
+  EXPECT_EQ(form.ExitStatus(), TExitStatus::Error);
   EXPECT_FALSE(exe_.Exists("招标示范文本/施工.sfwb"));
 }
 

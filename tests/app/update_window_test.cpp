@@ -24,8 +24,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using testsupport::ChildProcess;
-using testsupport::ReadFile;
 using testsupport::FindWindow;
+using testsupport::ReadFile;
 using testsupport::VirtualDisplay;
 
 class UpdateProgramTest : public ::testing::Test {
@@ -65,30 +65,42 @@ TEST_F(UpdateProgramTest, RunsThatEndDuringStartUpNeverOpenADisplay) {
   WriteConfig();
   folder_.Write("Region.ini", "[Region]\r\nRegion=1\r\n");
   // Sample-text mode and the silent check of program-update mode, each with
-  // no display at all and with one that does not exist.
-  for (std::vector<std::string> args :
-       {std::vector<std::string>{"-ZB", "施工"}, std::vector<std::string>{"-TB"}}) {
+  // no display at all and with one that does not exist. The server cannot be
+  // reached: the run ends with status 1 and says why on standard error, in
+  // exactly its own words.
+  struct Case {
+    std::vector<std::string> args;
+    const char* reason;
+  };
+  for (const Case& c :
+       {Case{{"-ZB", "施工"},
+             "无法连接到更新服务器：http://127.0.0.1:1/招标示范文本/Version.xml\n"},
+        Case{{"-TB"}, "无法连接到更新服务器：http://127.0.0.1:1/投标工具/Version.xml\n"}}) {
     for (std::optional<std::string> display :
          {std::optional<std::string>(), std::optional<std::string>(":987")}) {
-      SCOPED_TRACE(args.size() == 2 ? "sample-text mode" : "program-update mode");
-      auto program = Start(args, display);
+      SCOPED_TRACE(c.args.size() == 2 ? "sample-text mode" : "program-update mode");
+      auto program = Start(c.args, display);
       auto status = program->WaitFor(30s);
       ASSERT_TRUE(status.has_value()) << "still running";
-      EXPECT_EQ(*status, 0) << Output();
-      EXPECT_EQ(Output(), "");
+      EXPECT_EQ(*status, 1) << Output();
+      EXPECT_EQ(Output(), c.reason);
     }
   }
 }
 
-TEST_F(UpdateProgramTest, RunThatShowsTheWindowNeedsTheDisplay) {
+TEST_F(UpdateProgramTest, RunThatShowsTheWindowSaysWhyItCannotWithoutADisplay) {
   // The counterpart of the test above: this start shows the window, so
-  // without a display it fails instead of ending quietly.
+  // without a display it fails instead of ending quietly, in its own words
+  // and not in the window system's.
   WriteConfig();
-  auto program = Start({"-ZB", "施工"}, std::nullopt);
-  auto status = program->WaitFor(30s);
-  ASSERT_TRUE(status.has_value()) << "still running";
-  EXPECT_NE(*status, 0);
-  EXPECT_NE(Output().find("display"), std::string::npos) << Output();
+  for (std::optional<std::string> display :
+       {std::optional<std::string>(), std::optional<std::string>(":987")}) {
+    auto program = Start({"-ZB", "施工"}, display);
+    auto status = program->WaitFor(30s);
+    ASSERT_TRUE(status.has_value()) << "still running";
+    EXPECT_EQ(*status, 1);
+    EXPECT_EQ(Output(), "无法显示在线升级窗口：没有可用的显示器（DISPLAY）。\n");
+  }
 }
 
 class UpdateWindowTest : public UpdateProgramTest {
