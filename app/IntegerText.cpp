@@ -1,6 +1,6 @@
 #include "app/IntegerText.h"
 
-#include "common/XMLJson.h"
+#include "platform/Exception.h"
 
 #include <string>
 
