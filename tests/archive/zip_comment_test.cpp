@@ -52,6 +52,22 @@ TEST(ZipComment, BytesAfterTheCommentAreNotPartOfIt) {
   EXPECT_EQ(TZipInfo::ReadArchiveComment(cut), "short\r\n");
 }
 
+// The recorded length is an unsigned 16-bit count: any value up to 0xFFFF
+// that runs past the end of the file gives the bytes that are there, in a
+// small file and in one larger than the end-record search window.
+TEST(ZipComment, RecordedLengthPastTheEndOfTheFileGivesTheBytesThere) {
+  ScratchDir dir;
+  const std::vector<Member> big = {{"big.bin", std::string(40000, 'b')}};
+  for (const std::vector<Member>& members : {TwoMembers(), big}) {
+    for (int64_t length : {0x7FFF, 0x8000, 0x9000, 0xFFFF}) {
+      SCOPED_TRACE(std::to_string(members.size()) + " members, length " + std::to_string(length));
+      const std::string path =
+          dir.Write("cut.zip", BuildZip(members, "[Region]\r\nVersion=5", false, length).bytes);
+      EXPECT_EQ(TZipInfo::ReadArchiveComment(path), "[Region]\r\nVersion=5\r\n");
+    }
+  }
+}
+
 TEST(ZipComment, NulByteEndsTheText) {
   ScratchDir dir;
   const std::string comment = std::string("first\r\nsec\0ond\r\nthird", 21);
