@@ -230,6 +230,51 @@ TEST_F(PackageCheckTest, SignatureIsDemandedOnlyWhileAPublicKeyIsSet) {
   }
 }
 
+// A digest or signature that is right but for one digit or byte, at either
+// end or in the middle, is as wrong as any other.
+TEST_F(PackageCheckTest, EveryDigitOfTheDigestAndEveryByteOfTheSignatureCounts) {
+  const std::string key = publisher_.MakeKey("publisher");
+  const std::string publicKey = publisher_.PublicKey(key);
+  const std::string sha = Sha256Hex(package_);
+  const auto digestWithDigit = [&](size_t at) {
+    std::string digest = sha;
+    digest[at] = digest[at] == '0' ? '1' : '0';
+    return "SHA256=\"" + digest + "\"";
+  };
+  TXMLBinary decoded;
+  ASSERT_TRUE(Base64TextToBytes(publisher_.Sign(key, package_), decoded) && decoded);
+  const std::vector<uint8_t> signature = *decoded;
+  ASSERT_EQ(signature.size(), 64u);
+  const auto signatureWithByte = [&](size_t at) {
+    std::vector<uint8_t> changed = signature;
+    changed[at] ^= 0x01;
+    std::string text;
+    BytesToBase64Text(changed, text);
+    return "Signature=\"" + text + "\"";
+  };
+  struct Case {
+    std::string what;
+    std::string publicKey;
+    std::string attributes;
+    std::string result;
+  } cases[] = {
+      {"digest, first digit", "", digestWithDigit(0), Corrupt()},
+      {"digest, 32nd digit", "", digestWithDigit(31), Corrupt()},
+      {"digest, 33rd digit", "", digestWithDigit(32), Corrupt()},
+      {"digest, last digit", "", digestWithDigit(63), Corrupt()},
+      {"signature, first byte of R", publicKey, signatureWithByte(0), BadSignature()},
+      {"signature, last byte of R", publicKey, signatureWithByte(31), BadSignature()},
+      {"signature, first byte of S", publicKey, signatureWithByte(32), BadSignature()},
+      {"signature, last byte", publicKey, signatureWithByte(63), BadSignature()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Configure(c.publicKey);
+    Publish(package_, c.attributes);
+    EXPECT_EQ(Download(package_), c.result);
+  }
+}
+
 TEST_F(PackageCheckTest, SignPackageScriptAndUpdaterAgree) {
   const std::string key = publisher_.MakeKey("publisher");
   dir_.Write("package.exe", package_);
