@@ -106,10 +106,11 @@ TEST(XmlParser, CommentsAndCDataBecomeChildren) {
 }
 
 TEST(XmlParser, OtherBangMarkupIsSkipped) {
-  IXMLNodeRef r = Parse("<!DOCTYPE r><r><!-x-><![CDATA[>]]></r>")->GetDocumentElement();
+  IXMLNodeRef r = Parse("<!DOCTYPE r><r><!-x-><!--><!---><![CDATA[>]]></r>")->GetDocumentElement();
   EXPECT_EQ("r", r->GetNodeName());
-  // "<![CDATA[>" ends at its first '>' and is too short, so it is skipped
-  // and "]]>" is the element's text.
+  // "<!-->", "<!--->" and "<![CDATA[>" end at their first '>' and are too
+  // short to be a comment or a section, so they are skipped and "]]>" is
+  // the element's text.
   EXPECT_EQ(0, r->GetChildNodes()->GetCount());
   EXPECT_EQ("]]>", r->GetText());
 }
