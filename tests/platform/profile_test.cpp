@@ -46,6 +46,8 @@ TEST(ProfileRead, NamesIgnoreAsciiCaseAndBlanksAreTrimmed) {
   EXPECT_EQ(Read(text, "version", "TENDERKIND"), Utf8ToAnsi("招标工具"));
   EXPECT_EQ(Read(text, "  HTTP ", " urlusecdn"), "http://cdn.example/");
   EXPECT_EQ(Read(text, "上海", "curversion"), "7");
+  // Tabs are blanks too.
+  EXPECT_EQ(Read("\t[\tS\t]\t\r\n\tkey\t=\tvalue\t\r\n", "S", "KEY"), "value");
 }
 
 TEST(ProfileRead, MissingSectionOrKeyGivesDefault) {
