@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 #include <string>
 
 namespace {
@@ -20,12 +20,17 @@ TEST(RunLog, LinesCarryTimeAndProcessAndAreUtf8) {
   log.Open({dir.Ansi("update.log")});
   log.Write(Utf8ToAnsi("下载 url=http://example/招标工具.exe\r\nstatus=206"));
   const std::string text = dir.Read("update.log");
-  const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(\d+)\] (.*)\n)");
-  std::smatch m;
-  ASSERT_TRUE(std::regex_match(text, m, line)) << text;
-  EXPECT_EQ(m[1].str(), std::to_string(platform::CurrentProcessId()));
+  // "YYYY-MM-DD hh:mm:ss.mmm [pid] event\n"
+  const std::string shape = "dddd-dd-dd dd:dd:dd.ddd [";
+  ASSERT_GT(text.size(), shape.size()) << text;
+  for (size_t i = 0; i < shape.size(); ++i)
+    EXPECT_TRUE(shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(text[i])) != 0
+                                : text[i] == shape[i])
+        << text;
+  const std::string rest = text.substr(shape.size());
+  const std::string pid = std::to_string(platform::CurrentProcessId());
   // One event is one line, whatever the text holds.
-  EXPECT_EQ(m[2].str(), "下载 url=http://example/招标工具.exe  status=206");
+  EXPECT_EQ(rest, pid + "] 下载 url=http://example/招标工具.exe  status=206\n");
 }
 
 TEST(RunLog, RotatesAtOneMebibyteKeepingOneOlderFile) {
