@@ -101,7 +101,7 @@ private:
 // Whether a connection to the server of `url` (its host and port, through a
 // configured proxy where one applies) can be made within `timeoutMs`. Never
 // raises. Windows asks InternetCheckConnectionA, which forces a connection
-// attempt and takes no time limit of its own.
+// attempt, and waits for its answer at most `timeoutMs`.
 bool CanConnectTo(const std::string& url, int timeoutMs);
 
 } // namespace platform

@@ -3,3 +3,6 @@
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(_updater_triple i686-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
+
+# CTest runs the test programs under Wine (its 32-bit half), as for x86_64.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../wine-run.sh)

@@ -26,6 +26,8 @@
 #include <charconv>
 #include <chrono>
 #include <exception>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -308,8 +310,40 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
     throw EHttpError(FormatText(kTransferFailed, server, kClosedEarly.str()), 0);
 }
 
-bool CanConnectTo(const std::string& url, int /*timeoutMs*/) {
-  return InternetCheckConnectionA(EncodeUrl(url).c_str(), FLAG_ICC_FORCE_CONNECTION, 0) != 0;
+namespace {
+
+// The thread of one reachability check. It owns the URL it is given and
+// ends with 1 when the server was reached.
+DWORD WINAPI CheckConnection(void* url) {
+  const std::unique_ptr<std::string> owned(static_cast<std::string*>(url));
+  return InternetCheckConnectionA(owned->c_str(), FLAG_ICC_FORCE_CONNECTION, 0) != 0 ? 1 : 0;
+}
+
+void CloseThreadHandle(HANDLE h) {
+  CloseHandle(h);
+}
+using ThreadHandle = win32::UniqueHandle<HANDLE, &CloseThreadHandle, nullptr>;
+
+} // namespace
+
+// InternetCheckConnectionA has no time limit: a server that resolves but
+// never completes the connection holds it for as long as the system retries.
+// So it runs on a thread of its own, which is waited for `timeoutMs`; one
+// still running then counts as no connection and ends by itself later,
+// needing nothing of the caller's.
+bool CanConnectTo(const std::string& url, int timeoutMs) {
+  try {
+    auto encoded = std::make_unique<std::string>(EncodeUrl(url));
+    ThreadHandle thread(CreateThread(nullptr, 0, &CheckConnection, encoded.get(), 0, nullptr));
+    if (!thread) return false;
+    encoded.release();
+    const DWORD wait = timeoutMs > 0 ? static_cast<DWORD>(timeoutMs) : INFINITE;
+    DWORD code = 0;
+    return WaitForSingleObject(thread.get(), wait) == WAIT_OBJECT_0 &&
+           GetExitCodeThread(thread.get(), &code) && code == 1;
+  } catch (...) {
+    return false;
+  }
 }
 
 } // namespace platform

@@ -223,4 +223,13 @@ TEST_F(HttpClientTest, ReachabilityAnswersForTheUrlsServer) {
   EXPECT_FALSE(platform::CanConnectTo("not a url", 2000));
 }
 
+TEST_F(HttpClientTest, ReachabilityGivesUpAtItsLimitWhenTheConnectionIsNeverAnswered) {
+  testsupport::UnansweredListener listener;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(platform::CanConnectTo(listener.BaseUrl() + "Version.xml", 500));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(450)) << "the attempt did not wait for an answer";
+  EXPECT_LT(took, std::chrono::milliseconds(2000));
+}
+
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace testsupport {
 
@@ -32,6 +34,65 @@ inline bool Accepts(int port) {
   ::close(fd);
   return ok;
 }
+
+// A loopback address whose connections are never completed: a listener that
+// never accepts, with its queue filled by connections of its own, so that the
+// system drops a new connection attempt and the client's connect waits for as
+// long as it retries (minutes), as with a server that resolves but never
+// answers.
+class UnansweredListener {
+public:
+  UnansweredListener() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), size) != 0 ||
+        ::listen(listener_, 0) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
+      Close();
+      throw std::runtime_error("no loopback listener");
+    }
+    port_ = ntohs(addr.sin_port);
+    // Connections that complete at once take a place in the queue; the first
+    // one that does not shows it full.
+    for (int i = 0; i < 16; ++i) {
+      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+      pollfd wait{fd, POLLOUT, 0};
+      int error = 0;
+      socklen_t length = sizeof error;
+      if (::poll(&wait, 1, 200) == 1 &&
+          ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0) {
+        queued_.push_back(fd);
+        continue;
+      }
+      ::close(fd);
+      return;
+    }
+    Close();
+    throw std::runtime_error("the listener's queue did not fill");
+  }
+  ~UnansweredListener() { Close(); }
+  UnansweredListener(const UnansweredListener&) = delete;
+  UnansweredListener& operator=(const UnansweredListener&) = delete;
+
+  std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+private:
+  void Close() {
+    for (int fd : queued_)
+      ::close(fd);
+    queued_.clear();
+    if (listener_ >= 0) ::close(listener_);
+    listener_ = -1;
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  std::vector<int> queued_;
+};
 
 // nginx serving `rootUtf8` on a free loopback port. `serverConfig` is added
 // to the server block (a `location` with `limit_rate`, say), `httpConfig` to

@@ -1,7 +1,8 @@
 // The Windows HTTP client under Wine against the fault server on loopback:
 // on a slow link its work events keep coming while the bytes arrive, so the
 // window's progress, its speed and a disconnect from the event never wait
-// for a large read to fill.
+// for a large read to fill; and the reachability check ends within its
+// limit whatever the server does.
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServers.h"
@@ -63,6 +64,47 @@ TEST(HttpClientUnderWine, WorkEventsFollowASlowLinkAndADisconnectEndsAtOnce) {
   EXPECT_EQ(cut.last.rfind("end ", 0), 0u) << cut.last;
   ASSERT_FALSE(cut.events.empty());
   EXPECT_LT(cut.events.back().second, 100 * 1024) << "the disconnect waited for more bytes";
+}
+
+// The probe's answer to --reach: whether it reached the server, and the
+// milliseconds the check took inside the program (Wine's start not counted).
+std::pair<int, long long> Reach(const testsupport::TempFolder& dir, const std::string& url,
+                                int limitMs) {
+  auto probe = winetest::StartWine(
+      {UPDATER_WINDOWS_TEST_PROGRAMS "/http_probe.exe", "--reach", url, std::to_string(limitMs)},
+      std::nullopt, dir.Utf8("reach.txt"));
+  EXPECT_EQ(probe->WaitFor(std::chrono::seconds(60)), 0) << dir.Read("reach.txt");
+  std::istringstream line(dir.Read("reach.txt"));
+  std::string word;
+  int reached = -1;
+  long long ms = -1;
+  line >> word >> reached >> ms;
+  EXPECT_EQ(word, "reach") << dir.Read("reach.txt");
+  return {reached, ms};
+}
+
+TEST(HttpClientUnderWine, ReachabilityCheckEndsWithinItsLimit) {
+  testsupport::TempFolder dir;
+  dir.Write("www/v.xml", "<Versions/>");
+  testsupport::FaultServer silent(dir.Utf8("www/v.xml"), dir.Utf8("work"), "silent");
+  testsupport::UnansweredListener unanswered;
+  struct Case {
+    const char* what;
+    std::string url;
+    int reached;
+  };
+  const Case cases[] = {
+      {"accepts and never answers", silent.BaseUrl() + "Version.xml", 1},
+      {"never completes the connection", unanswered.BaseUrl() + "Version.xml", 0},
+      {"refuses the connection", "http://127.0.0.1:1/Version.xml", 0},
+  };
+  constexpr int kLimitMs = 1500;
+  for (const Case& c : cases) {
+    const auto [reached, ms] = Reach(dir, c.url, kLimitMs);
+    EXPECT_EQ(reached, c.reached) << c.what;
+    EXPECT_GE(ms, 0) << c.what;
+    EXPECT_LT(ms, kLimitMs + 500) << c.what;
+  }
 }
 
 } // namespace
