@@ -88,6 +88,11 @@ std::string OrNone(const std::string& text) {
   return text.empty() ? std::string("none") : text;
 }
 
+// An HTTP status for the log; "none" when no response came.
+std::string StatusText(int status) {
+  return status == 0 ? std::string("none") : std::to_string(status);
+}
+
 // The failures of the CDN that the origin may not share: no connection,
 // silence before the first byte, a missing file, a server error.
 bool WorthFallback(const platform::EHttpError& error, int64_t bodyBytes) {
@@ -236,8 +241,8 @@ bool TUpdateForm::ReceiveFrom(const std::string& localFile, const std::string& u
     try {
       httpClient->Head(url);
     } catch (const platform::EHttpError& error) {
-      Log(platform::FormatText("head failed url=%s status=%d seconds=%.3f error=%s", UrlForLog(url),
-                               error.Status(), SecondsSince(start), error.what()));
+      Log(platform::FormatText("head failed url=%s status=%s seconds=%.3f error=%s", UrlForLog(url),
+                               StatusText(error.Status()), SecondsSince(start), error.what()));
       throw;
     }
     totalSize = httpClient->ContentLength();
@@ -270,11 +275,12 @@ bool TUpdateForm::ReceiveFrom(const std::string& localFile, const std::string& u
       const double seconds = SecondsSince(start);
       const int64_t bytes = httpClient->BodyBytes();
       Log(platform::FormatText(
-          "download%s url=%s local=%lld resume=%lld if-range=%s status=%d bytes=%lld "
+          "download%s url=%s local=%lld resume=%lld if-range=%s status=%s bytes=%lld "
           "seconds=%.3f speed=%.1fKiB/s%s",
           outcome, UrlForLog(url), static_cast<long long>(localSize),
-          static_cast<long long>(requested), OrNone(ifRange), status, static_cast<long long>(bytes),
-          seconds, seconds > 0 ? static_cast<double>(bytes) / 1024.0 / seconds : 0.0,
+          static_cast<long long>(requested), OrNone(ifRange), StatusText(status),
+          static_cast<long long>(bytes), seconds,
+          seconds > 0 ? static_cast<double>(bytes) / 1024.0 / seconds : 0.0,
           error.empty() ? std::string() : " error=" + error));
     };
     start = Clock::now();
@@ -322,8 +328,8 @@ void TUpdateForm::PrepareLocalFile(const std::string& localFile, const TDownload
                              now.validator));
     return;
   }
-  Log(platform::FormatText("restart file=%s local=%lld reason=%s", localFile,
-                           static_cast<long long>(fileSize), refusal));
+  Log(platform::FormatText("restart file=%s local=%s reason=%s", localFile,
+                           fileSize < 0 ? std::string("none") : std::to_string(fileSize), refusal));
   const std::string recordFile = DownloadRecordFile(localFile);
   if (!platform::DeleteFile(recordFile) && platform::FileExists(recordFile))
     throw EFOpenError(platform::FormatText(tx::kFileWriteFailed, recordFile));
