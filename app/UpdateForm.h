@@ -277,8 +277,10 @@ public:
 private:
   void Construct();
   // Sample-text mode once the check found a newer template: the download,
-  // then the copy over the installed template. Errors of the download
-  // propagate; a transfer cut short or a failed copy is reported.
+  // then the copy over the installed template, after which the download and
+  // its record are removed and DoneSize is 0. Errors of the download
+  // propagate; a refused download, a transfer cut short or a failed copy is
+  // reported.
   void RefreshTemplate();
   // GETs a manifest into the working folder's Version.xml.
   void FetchManifest(const std::string& url);

@@ -82,7 +82,10 @@ std::string EncodeUrlSegment(const std::string& part) {
 }
 
 std::string AppendUrlPart(std::string url, const std::string& part) {
-  if (!part.empty()) url += "/" + EncodeUrlSegment(part);
+  if (!part.empty()) {
+    url += '/';
+    url += EncodeUrlSegment(part);
+  }
   return url;
 }
 

@@ -246,7 +246,8 @@ bool TUpdateForm::ReceiveFrom(const std::string& localFile, const std::string& u
       throw;
     }
     totalSize = httpClient->ContentLength();
-    const TDownloadRecord now{url, totalSize,
+    // The record keeps no credentials: they do not name the file.
+    const TDownloadRecord now{UrlForLog(url), totalSize,
                               ChooseValidator(httpClient->ETag(), httpClient->LastModified())};
     Log(platform::FormatText("head url=%s status=%d length=%lld etag=%s last-modified=%s",
                              UrlForLog(url), httpClient->ResponseCode(),
@@ -256,13 +257,16 @@ bool TUpdateForm::ReceiveFrom(const std::string& localFile, const std::string& u
       throw Exception(
           platform::FormatText(tx::kPackageTooLarge, static_cast<long long>(totalSize)));
 
-    PrepareLocalFile(localFile, now, sameResourceUrl, attempt > 0);
+    PrepareLocalFile(localFile, now, UrlForLog(sameResourceUrl), attempt > 0);
     StartPackageCheck(localFile);
     const int64_t requested = resumeOffset;
     const int64_t localSize = downloadFile->GetSize();
     const std::string ifRange = requested > 0 ? now.validator : std::string();
-    httpClient->SetRange(platform::FormatText("%lld-%lld", static_cast<long long>(requested),
-                                              static_cast<long long>(totalSize)));
+    // Without a length there is nothing to resume, and no range to ask for.
+    httpClient->SetRange(totalSize < 0
+                             ? std::string()
+                             : platform::FormatText("%lld-%lld", static_cast<long long>(requested),
+                                                    static_cast<long long>(totalSize)));
     httpClient->SetIfRange(ifRange);
     httpClient->SetConnectTimeout(limits.transferMs);
     httpClient->SetReadTimeout(limits.transferMs);
