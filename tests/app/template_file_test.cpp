@@ -1,10 +1,9 @@
-// Template names that may become file names and URL segments, and the
-// version a downloaded template file claims.
+// Template names that may become file names and URL segments. What a
+// downloaded template file must claim is tested on the template road
+// (template_refresh_test.cpp).
 #include "app/ExitStatus.h"
 #include "app/TemplateFile.h"
 #include "platform/CodePage.h"
-#include "tests/archive/zip_fixtures.h"
-#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -36,30 +35,6 @@ TEST(TemplateName, PlainFileNamesPassAndEverythingElseIsRefusedWithItsName) {
       EXPECT_EQ(ExitStatusOf(e), TExitStatus::InvalidArguments);
     }
   }
-}
-
-TEST(TemplateVersion, OnlyAZipWhoseCommentNamesAVersionHasOne) {
-  testsupport::TempFolder dir;
-  const struct {
-    const char* what;
-    std::string bytes;
-    std::optional<int32_t> version;
-  } cases[] = {
-      {"version 7", ziptest::BuildZip({{"a", "x"}}, "[Region]\r\nVersion=7\r\n").bytes, 7},
-      {"blanks around it", ziptest::BuildZip({{"a", "x"}}, "[Region]\r\nVersion = 8 \t\r\n").bytes,
-       8},
-      {"another section", ziptest::BuildZip({{"a", "x"}}, "[Other]\r\nVersion=7\r\n").bytes,
-       std::nullopt},
-      {"no number", ziptest::BuildZip({{"a", "x"}}, "[Region]\r\nVersion=7a\r\n").bytes,
-       std::nullopt},
-      {"no comment", ziptest::BuildZip({{"a", "x"}}, "").bytes, std::nullopt},
-      {"a web page", "<html>[Region]\r\nVersion=7\r\n</html>", std::nullopt},
-  };
-  for (const auto& c : cases) {
-    dir.Write("t.sfwb", c.bytes);
-    EXPECT_EQ(ReadTemplateVersion(dir.Ansi("t.sfwb")), c.version) << c.what;
-  }
-  EXPECT_EQ(ReadTemplateVersion(dir.Ansi("missing.sfwb")), std::nullopt);
 }
 
 } // namespace

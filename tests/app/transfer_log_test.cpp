@@ -11,10 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,9 +30,19 @@ using testsupport::FaultServer;
 const char* const kTemplatePath =
     "%D5%D0%B1%EA%CA%BE%B7%B6%CE%C4%B1%BE/T5/%CA%A9%B9%A4%D5%D0%B1%EA.sfwb";
 
-std::string RegexEscape(const std::string& text) {
-  static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
-  return std::regex_replace(text, special, R"(\$&)");
+// Whether `line` holds the pieces of `pattern` between its '*'s in order;
+// a '*' stands for any run of characters.
+bool Matches(const std::string& line, const std::string& pattern) {
+  size_t at = 0, from = 0;
+  for (;;) {
+    const size_t star = pattern.find('*', from);
+    const std::string piece = pattern.substr(from, star - from);
+    at = line.find(piece, at);
+    if (at == std::string::npos) return false;
+    at += piece.size();
+    if (star == std::string::npos) return true;
+    from = star + 1;
+  }
 }
 
 class TransferLogTest : public ::testing::Test {
@@ -82,9 +93,8 @@ protected:
   // The index of the first line of this run at or after `from` that
   // `pattern` matches; -1 (and a failure listing the run's lines) when none.
   int Find(const std::string& pattern, int from = 0) const {
-    const std::regex re(pattern);
-    for (size_t i = static_cast<size_t>(from); i < lines_.size(); ++i)
-      if (std::regex_search(lines_[i], re)) return static_cast<int>(i);
+    for (size_t i = static_cast<size_t>(std::max(from, 0)); i < lines_.size(); ++i)
+      if (Matches(lines_[i], pattern)) return static_cast<int>(i);
     std::string all;
     for (const std::string& line : lines_)
       all += line + "\n";
@@ -92,10 +102,9 @@ protected:
     return -1;
   }
   int Count(const std::string& pattern) const {
-    const std::regex re(pattern);
     int n = 0;
     for (const std::string& line : lines_)
-      n += std::regex_search(line, re) ? 1 : 0;
+      n += Matches(line, pattern) ? 1 : 0;
     return n;
   }
 
@@ -108,34 +117,32 @@ protected:
 TEST_F(TransferLogTest, ARoadWithACutAndAResumeCanBeFollowedLineByLine) {
   FaultServer cdn(dir_.Utf8("template.sfwb"), dir_.Utf8("cdn"), "cut", 123456);
   Configure(cdn.BaseUrl());
-  const std::string url = RegexEscape(cdn.BaseUrl() + kTemplatePath);
+  const std::string url = cdn.BaseUrl() + kTemplatePath;
   const std::string size = std::to_string(template_.size());
 
   ASSERT_EQ(Run(), 1);
-  int at = Find("\\] start version=\\S+ mode=template product=招标工具 ");
+  int at = Find("] start version=* mode=template product=招标工具 ");
   at = Find("template name=施工招标 installed=2 published=5 path=T5 ", at);
   at = Find("head url=" + url + " status=200 length=" + size + " etag=\"", at);
-  at = Find("restart file=\\S+施工招标\\.sfwb local=none reason=no-file", at);
+  at = Find("restart file=*/施工招标.sfwb local=none reason=no-file", at);
   at = Find("download failed url=" + url +
-                " local=0 resume=0 if-range=none status=206 bytes=123456 seconds=[0-9.]+ "
-                "speed=[0-9.]+KiB/s error=从服务器 127\\.0\\.0\\.1:\\d+ 接收数据失败",
+                " local=0 resume=0 if-range=none status=206 bytes=123456 seconds=* "
+                "speed=*KiB/s error=从服务器 127.0.0.1:* 接收数据失败",
             at);
-  at = Find("error status=1: 从服务器 127\\.0\\.0\\.1:\\d+ 接收数据失败", at);
+  at = Find("error status=1: 从服务器 127.0.0.1:* 接收数据失败", at);
   Find("end status=1", at);
 
   ASSERT_EQ(Run(), 0);
   at = Find("head url=" + url + " status=200 length=" + size, 0);
-  at = Find("resume file=\\S+施工招标\\.sfwb local=123456 offset=83456 validator=\"", at);
-  at = Find("download url=" + url +
-                " local=123456 resume=83456 if-range=\"[0-9a-f]+\" status=206 "
-                "bytes=" +
+  at = Find("resume file=*/施工招标.sfwb local=123456 offset=83456 validator=\"", at);
+  at = Find("download url=" + url + " local=123456 resume=83456 if-range=\"*\" status=206 bytes=" +
                 std::to_string(template_.size() - 83456) + " ",
             at);
-  at = Find("check package file=\\S+施工招标\\.sfwb integrity=none result=ok", at);
-  at = Find("check template file=施工招标\\.sfwb version=5 required=5 result=ok", at);
+  at = Find("check package file=*/施工招标.sfwb integrity=none result=ok", at);
+  at = Find("check template file=施工招标.sfwb version=5 required=5 result=ok", at);
   at = Find("template installed ", at);
   Find("end status=0", at);
-  EXPECT_EQ(Count(" error "), 0);
+  EXPECT_EQ(Count(" error"), 0);
 }
 
 TEST_F(TransferLogTest, EachFailureOfTheServerNamesItsUrlStatusAndStep) {
@@ -158,34 +165,34 @@ TEST_F(TransferLogTest, EachFailureOfTheServerNamesItsUrlStatusAndStep) {
        0,
        "template.sfwb",
        1,
-       {"head failed url=URL status=none seconds=[0-9.]+ error=无法连接服务器 127\\.0\\.0\\.1:",
+       {"head failed url=URL status=none seconds=* error=无法连接服务器 127.0.0.1:",
         "error status=1: 无法连接服务器"}},
       {"404",
        "status",
        404,
        "template.sfwb",
        1,
-       {"head failed url=URL status=404 .* error=服务器 \\S+ 返回错误：HTTP 404",
-        "error status=1: 服务器 \\S+ 返回错误：HTTP 404"}},
+       {"head failed url=URL status=404 * error=服务器 * 返回错误：HTTP 404",
+        "error status=1: 服务器 * 返回错误：HTTP 404"}},
       {"503",
        "status",
        503,
        "template.sfwb",
        1,
-       {"head failed url=URL status=503 ", "error status=1: .*HTTP 503"}},
+       {"head failed url=URL status=503 ", "error status=1: *HTTP 503"}},
       {"silent",
        "silent",
        0,
        "template.sfwb",
        1,
-       {"head failed url=URL status=none .*超过 6000 毫秒没有响应", "error status=1: "}},
+       {"head failed url=URL status=none *超过 6000 毫秒没有响应", "error status=1: "}},
       {"no length",
        "no-length",
        0,
        "template.sfwb",
        1,
-       {"head url=URL status=200 length=-1 ", "download url=URL .* status=200 bytes=\\d+ ",
-        "error status=1: 下载未完成"}},
+       {"head url=URL status=200 length=-1 ",
+        "download url=URL * status=200 bytes=", "error status=1: 下载未完成"}},
       {"3 GiB",
        "huge",
        0,
@@ -197,15 +204,15 @@ TEST_F(TransferLogTest, EachFailureOfTheServerNamesItsUrlStatusAndStep) {
        0,
        "page.html",
        2,
-       {"download url=URL .* status=206 ",
-        "check template file=施工招标\\.sfwb version=none required=5 result=refused",
+       {"download url=URL * status=206 ",
+        "check template file=施工招标.sfwb version=none required=5 result=refused",
         "error status=2: 下载的文件已损坏"}},
       {"slow, but whole",
        "slow",
        10,
        "template.sfwb",
        0,
-       {"download url=URL .* status=206 ", "check template .* result=ok", "template installed"}},
+       {"download url=URL * status=206 ", "check template * result=ok", "template installed"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -219,17 +226,18 @@ TEST_F(TransferLogTest, EachFailureOfTheServerNamesItsUrlStatusAndStep) {
     int at = 0;
     for (std::string line : c.lines) {
       const size_t url = line.find("URL");
-      if (url != std::string::npos) line.replace(url, 3, RegexEscape(base + kTemplatePath));
+      if (url != std::string::npos) line.replace(url, 3, base + kTemplatePath);
       at = Find(line, at);
     }
     Find("end status=" + std::to_string(c.status), at);
     // At most one progress line for each tenth of the template, in order.
     int last = 0;
     for (const std::string& line : lines_) {
-      std::smatch m;
-      if (!std::regex_search(line, m, std::regex("progress percent=(\\d+) "))) continue;
-      EXPECT_GT(std::stoi(m[1]), last) << line;
-      last = std::stoi(m[1]);
+      const size_t p = line.find("progress percent=");
+      if (p == std::string::npos) continue;
+      const int percent = std::atoi(line.c_str() + p + 17);
+      EXPECT_GT(percent, last) << line;
+      last = percent;
     }
     EXPECT_LE(Count("progress percent="), 10);
   }
