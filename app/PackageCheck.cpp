@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -28,6 +29,14 @@ template <size_t N> std::optional<std::array<uint8_t, N>> DecodeBase64(std::stri
   return out;
 }
 
+// Publishers paste digests and signatures with blanks (or a line break)
+// around them.
+std::string_view TrimBlanks(std::string_view text) {
+  const size_t begin = text.find_first_not_of(" \t\r\n");
+  if (begin == std::string_view::npos) return {};
+  return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+
 } // namespace
 
 std::optional<platform::TSha256Digest> ParseSha256Text(std::string_view text) {
@@ -46,10 +55,10 @@ TPackageCheck::TPackageCheck(std::optional<std::string> sha256,
                              const std::optional<std::string>& signature, std::string publicKey,
                              std::string file)
     : sha256_(std::move(sha256)), publicKey_(std::move(publicKey)), file_(std::move(file)) {
-  if (sha256_) expected_ = ParseSha256Text(*sha256_);
+  if (sha256_) expected_ = ParseSha256Text(TrimBlanks(*sha256_));
   if (publicKey_.empty()) return;
   const auto key = DecodeBase64<32>(publicKey_);
-  const auto rawSignature = signature ? DecodeBase64<64>(*signature) : std::nullopt;
+  const auto rawSignature = signature ? DecodeBase64<64>(TrimBlanks(*signature)) : std::nullopt;
   if (key && rawSignature)
     verifier_ = std::make_unique<platform::TEd25519Verifier>(*key, *rawSignature);
 }

@@ -10,6 +10,7 @@
 // and its progress), UpdateFormInstall.cpp (installation and the
 // running-product guard), UpdateFormWindow.cpp (the window's handlers, closing
 // and the end request).
+#include "app/DownloadRecord.h"
 #include "app/ExitStatus.h"
 #include "app/FormControls.h"
 #include "app/PackageCheck.h"
@@ -116,10 +117,16 @@ public:
   // exactly the size the server announced and passes the checks that the
   // manifest entry and the configuration ask for (PackageCheck.h). Errors of
   // the network and of the file leave the call after the clean-up; the bytes
-  // on disk stay counted in DoneSize for the next attempt. A whole file that
-  // fails a check is deleted and DoneSize set to 0, so that the next attempt
-  // starts afresh; DownloadPackage then raises EPackageRefused with the text
-  // for the user, DownloadTemplate returns false.
+  // on disk stay counted in DoneSize, and described by the record beside
+  // them (DownloadRecord.h), for the next attempt. A request to the CDN that
+  // cannot connect, times out before the first byte or is answered 404 or
+  // 5xx is made once more on the origin ([HTTP] CDNFallback=0: not). A
+  // whole file that fails a check is deleted with its record and DoneSize
+  // set to 0, so that the next attempt starts afresh, and EPackageRefused is
+  // raised with the text for the user; for a template also when the file is
+  // no template of at least the manifest entry's version. DownloadTemplate
+  // raises EInvalidArgument for a template name that is no plain file name
+  // (TemplateFile.h), before anything is requested.
   bool DownloadPackage(std::function<void(int32_t)> callback);
   virtual bool DownloadTemplate();
   // The client's work event: persist, show progress and speed.
@@ -270,8 +277,10 @@ public:
 private:
   void Construct();
   // Sample-text mode once the check found a newer template: the download,
-  // then the copy over the installed template. Errors of the download
-  // propagate; a transfer cut short or a failed copy is reported.
+  // then the copy over the installed template, after which the download and
+  // its record are removed and DoneSize is 0. Errors of the download
+  // propagate; a refused download, a transfer cut short or a failed copy is
+  // reported.
   void RefreshTemplate();
   // GETs a manifest into the working folder's Version.xml.
   void FetchManifest(const std::string& url);
@@ -281,8 +290,27 @@ private:
   // Which integrity attributes the matched entry carries, for the log.
   std::string IntegrityAttributes() const;
   enum class TTransferResult { Incomplete, Complete, Corrupt, BadSignature };
-  TTransferResult Transfer(const std::string& localFile, const std::string& url, bool installer);
-  bool Receive(const std::string& localFile, const std::string& url, bool installer);
+  // `url` is the package on the CDN, `originUrl` the same path on the
+  // origin.
+  TTransferResult Transfer(const std::string& localFile, const std::string& url,
+                           const std::string& originUrl, bool installer);
+  bool Receive(const std::string& localFile, const std::string& url, const std::string& originUrl,
+               bool installer);
+  // The transfer from one server; `sameResourceUrl` is the package's URL on
+  // the other one.
+  bool ReceiveFrom(const std::string& localFile, const std::string& url,
+                   const std::string& sameResourceUrl, bool installer);
+  // Opens the local file for the transfer of `now`: positioned for a resume
+  // when its record allows one and `restart` is false, else emptied, with
+  // DoneSize 0 and a new record. Sets downloadFile and resumeOffset.
+  void PrepareLocalFile(const std::string& localFile, const TDownloadRecord& now,
+                        const std::string& sameResourceUrl, bool restart);
+  // The package checks of one attempt, or none when nothing is to be checked.
+  void StartPackageCheck(const std::string& localFile);
+  // Deletes a refused download and its record; DoneSize becomes 0.
+  void DiscardDownload(const std::string& localFile);
+  // A progress line in the log for every tenth of the package reached.
+  void LogProgress();
   // Why a transfer into `localFile` did not end with a whole file.
   std::string IncompleteTransferText(const std::string& localFile) const;
   // Where the run log goes: [Log] File of VersionCfg.ini, else update.log
@@ -295,6 +323,8 @@ private:
   std::string templateArg_;
   bool endRequested_ = false;
   bool closed_ = false;
+  // Tenths of the package the log has told of in this request.
+  int32_t loggedProgressTenths_ = 0;
   TFormView* view_ = nullptr;
   TExitStatus exitStatus_ = TExitStatus::Ok;
 };

@@ -1,5 +1,6 @@
 // Construction and creation of the update window, and the values derived from
 // the command line and the configuration files beside the executable.
+#include "app/TemplateFile.h"
 #include "app/UpdateForm.h"
 #include "app/UpdateFormTexts.h"
 #include "common/ZorvaFileUtils.h"
@@ -59,8 +60,32 @@ std::string Argument(const std::vector<std::string>& args, size_t index) {
   return index < args.size() ? args[index] : std::string();
 }
 
+// `part` as one segment of a URL path: every byte but RFC 3986's unreserved
+// characters percent-encoded, GBK bytes too, so that a blank, '%', '#', '?'
+// or '/' in a name reaches the server as part of that name.
+std::string EncodeUrlSegment(const std::string& part) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : part) {
+    const auto b = static_cast<unsigned char>(c);
+    const bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') ||
+                            (b >= '0' && b <= '9') || b == '-' || b == '.' || b == '_' || b == '~';
+    if (unreserved) {
+      out.push_back(c);
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[b >> 4]);
+      out.push_back(kHex[b & 0xF]);
+    }
+  }
+  return out;
+}
+
 std::string AppendUrlPart(std::string url, const std::string& part) {
-  if (!part.empty()) url += "/" + part;
+  if (!part.empty()) {
+    url += '/';
+    url += EncodeUrlSegment(part);
+  }
   return url;
 }
 
@@ -118,6 +143,16 @@ void TUpdateForm::FormCreate() {
     return;
   }
 
+  // The name becomes a file name and a URL: nothing is asked or written for
+  // one that is no plain file name.
+  try {
+    CheckTemplateName(TemplateArgument());
+  } catch (const EInvalidArgument& invalid) {
+    ReportFailure(invalid.what(), TExitStatus::InvalidArguments);
+    PostEndRequest();
+    return;
+  }
+
   switch (CheckTemplateUpdate()) {
   case TCheckResult::CheckFailed:
     ReportFailure(lastCheckError, TExitStatus::Error);
@@ -133,7 +168,15 @@ void TUpdateForm::FormCreate() {
 
 void TUpdateForm::RefreshTemplate() {
   const std::string downloaded = GetWorkingFolder() + templateName + ".sfwb";
-  if (!DownloadTemplate()) {
+  bool complete = false;
+  try {
+    complete = DownloadTemplate();
+  } catch (const EPackageRefused& refused) {
+    // The file is gone; the installed template stays as it was.
+    ReportFailure(refused.what(), TExitStatus::Refused);
+    return;
+  }
+  if (!complete) {
     // A slow transfer that the user declined ends the run as asked.
     if (!EndRequested()) ReportFailure(IncompleteTransferText(downloaded), TExitStatus::Error);
     return;
@@ -145,6 +188,11 @@ void TUpdateForm::RefreshTemplate() {
                   TExitStatus::Error);
     return;
   }
+  // A finished refresh leaves nothing to resume: the next version, whatever
+  // its size, starts from its first byte.
+  platform::DeleteFile(downloaded);
+  platform::DeleteFile(DownloadRecordFile(downloaded));
+  WriteDoneSize(0);
   Log("template installed " + localTemplatePath);
 }
 
@@ -200,7 +248,7 @@ std::string TUpdateForm::BuildProductUrl(bool useCdn, const std::string& folder,
                                          const std::string& fileName) const {
   std::string url =
       platform::ReadProfileString(configFile, "HTTP", useCdn ? "URLUseCDN" : "URLWithnotCDN", "");
-  url += GetProductKind();
+  url += EncodeUrlSegment(GetProductKind());
   return AppendUrlPart(AppendUrlPart(url, folder), fileName);
 }
 
@@ -208,7 +256,7 @@ std::string TUpdateForm::BuildSampleTextUrl(bool useCdn, const std::string& fold
                                             const std::string& fileName) const {
   std::string url =
       platform::ReadProfileString(configFile, "HTTP", useCdn ? "URLUseCDN" : "URLWithnotCDN", "");
-  url += GetSampleTextKind();
+  url += EncodeUrlSegment(GetSampleTextKind());
   return AppendUrlPart(AppendUrlPart(url, folder), fileName);
 }
 

@@ -39,6 +39,8 @@ inline const platform::AnsiText kTransferIncomplete{
     "下载未完成：已收到 %lld 字节，服务器声明的大小为 %lld 字节。"};
 inline const platform::AnsiText kNoPackagePath{"版本信息中没有下载路径（VersionPath），无法下载。"};
 inline const platform::AnsiText kFileWriteFailed{"无法写入文件“%s”，请检查权限和磁盘空间。"};
+inline const platform::AnsiText kBadTemplateName{"模板名称无效：%s"};
+inline const platform::AnsiText kBadPackagePath{"版本信息中的下载路径（VersionPath）无效：%s"};
 inline const platform::AnsiText kNoDisplay{"无法显示在线升级窗口：没有可用的显示器（DISPLAY）。"};
 
 // The installation.

@@ -54,6 +54,11 @@ public:
   // "first-last" of the next requests, sent as "Range: bytes=first-last";
   // empty text sends no range.
   void SetRange(const std::string& firstLast) { range_ = firstLast; }
+  // A validator (an ETag or a Last-Modified date, as a response gave it)
+  // sent as "If-Range" on the next requests; empty text sends none. A
+  // server that honours it answers a range with the whole resource (200)
+  // when the resource no longer has that validator.
+  void SetIfRange(const std::string& validator) { ifRange_ = validator; }
   void SetOnWork(TWorkEvent onWork) { onWork_ = std::move(onWork); }
 
   // Raises EHttpError on any failure.
@@ -73,6 +78,13 @@ public:
   int64_t BodyOffset() const { return bodyOffset_; }
   // Status of the last response; 0 before any.
   int ResponseCode() const { return responseCode_; }
+  // The ETag and Last-Modified headers of the last response, as sent;
+  // empty when it had none.
+  const std::string& ETag() const { return etag_; }
+  const std::string& LastModified() const { return lastModified_; }
+  // Body bytes of the last GET written to the target, also when it failed;
+  // 0 for a HEAD.
+  int64_t BodyBytes() const { return bodyBytes_; }
 
   // True while a request runs and has not been disconnected.
   bool Connected() const { return inRequest_ && !disconnected_; }
@@ -87,6 +99,10 @@ private:
   std::unique_ptr<Handle> handle_;
   TWorkEvent onWork_;
   std::string range_;
+  std::string ifRange_;
+  std::string etag_;
+  std::string lastModified_;
+  int64_t bodyBytes_ = 0;
   bool followRedirects_ = false;
   int connectTimeoutMs_ = 0;
   int readTimeoutMs_ = 0;

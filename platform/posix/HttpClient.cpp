@@ -70,6 +70,13 @@ int64_t RangeFirst(const std::string& range) {
   return first;
 }
 
+// A header of the last response (after redirects); empty when it has none.
+std::string ResponseHeader(CURL* curl, const char* name) {
+  curl_header* h = nullptr;
+  if (curl_easy_header(curl, name, 0, CURLH_HEADER, -1, &h) != CURLHE_OK || !h->value) return {};
+  return h->value;
+}
+
 // The first byte named by "Content-Range: bytes first-last/size", or -1.
 int64_t ContentRangeFirst(CURL* curl) {
   curl_header* h = nullptr;
@@ -200,6 +207,19 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
   contentLength_ = -1;
   responseCode_ = 0;
   bodyOffset_ = 0;
+  bodyBytes_ = 0;
+  etag_.clear();
+  lastModified_.clear();
+
+  // Freed once the request is over; curl keeps only the pointer.
+  struct HeaderList {
+    curl_slist* list = nullptr;
+    ~HeaderList() { curl_slist_free_all(list); }
+  } headers;
+  if (!ifRange_.empty()) {
+    headers.list = curl_slist_append(nullptr, ("If-Range: " + ifRange_).c_str());
+    if (!headers.list) throw std::runtime_error("libcurl cannot hold a header");
+  }
 
   char errorText[CURL_ERROR_SIZE] = "";
   curl_easy_reset(c);
@@ -218,6 +238,7 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
   if (totalTimeoutMs_ > 0)
     curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(totalTimeoutMs_));
   if (!range_.empty()) curl_easy_setopt(c, CURLOPT_RANGE, range_.c_str());
+  if (headers.list) curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.list);
   if (!t->target) curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Transfer::OnWrite);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, t);
@@ -234,6 +255,8 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
   curl_off_t length = -1;
   if (curl_easy_getinfo(c, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
     contentLength_ = length;
+  etag_ = ResponseHeader(c, "ETag");
+  lastModified_ = ResponseHeader(c, "Last-Modified");
 
   // The last bytes are counted also when the request failed, so that the
   // caller's count matches what lies in the target.
@@ -245,6 +268,7 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
     }
   }
   inRequest_ = false;
+  bodyBytes_ = t->received;
 
   if (t->error) std::rethrow_exception(t->error);
   if (disconnected_) return;

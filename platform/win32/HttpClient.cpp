@@ -193,6 +193,15 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
   contentLength_ = -1;
   responseCode_ = 0;
   bodyOffset_ = 0;
+  bodyBytes_ = 0;
+  etag_.clear();
+  lastModified_.clear();
+  // The bytes in the target are counted however the request ends.
+  struct BodyCount {
+    int64_t& count;
+    const Transfer& transfer;
+    ~BodyCount() { count = transfer.received; }
+  } bodyCount{bodyBytes_, *t};
   const Clock::time_point start = Clock::now();
   const ParsedUrl parsed = ParseUrl(EncodeUrl(url));
   const std::string server = ServerOf(url, parsed);
@@ -229,7 +238,8 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
                                           parsed.object.c_str(), "HTTP/1.1", nullptr, acceptTypes,
                                           flags, 0));
   if (!request) throw failure(kConnectFailed);
-  const std::string headers = range_.empty() ? std::string() : "Range: bytes=" + range_ + "\r\n";
+  std::string headers = range_.empty() ? std::string() : "Range: bytes=" + range_ + "\r\n";
+  if (!ifRange_.empty()) headers += "If-Range: " + ifRange_ + "\r\n";
   if (!HttpSendRequestA(request.get(), headers.empty() ? nullptr : headers.c_str(),
                         static_cast<DWORD>(headers.size()), nullptr, 0)) {
     const DWORD error = GetLastError();
@@ -245,6 +255,8 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
                  &index);
   responseCode_ = static_cast<int>(code);
   contentLength_ = ParseNumber(QueryHeader(request.get(), HTTP_QUERY_CONTENT_LENGTH));
+  etag_ = QueryHeader(request.get(), HTTP_QUERY_ETAG);
+  lastModified_ = QueryHeader(request.get(), HTTP_QUERY_LAST_MODIFIED);
   if (code < 200 || code > 299)
     throw EHttpError(FormatText(kStatusError, server, static_cast<int>(code)),
                      static_cast<int>(code));

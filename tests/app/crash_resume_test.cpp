@@ -3,8 +3,13 @@
 // the middle of the transfer. After every kill VersionCfg.ini must still be
 // whole, DoneSize must not count a byte that is not in the local file, and
 // the next start must ask for the rest with a range request that starts
-// 40000 bytes before that count. The run that is left alone must end with
-// the server's file, byte for byte, installed.
+// 40000 bytes before that count. Twice between two kills the publisher
+// changes the template: a third of the way through, the file is replaced
+// under the same URL (nginx then gives it another ETag); two thirds of the
+// way, version 10 is published in a folder of its own, as publishers do.
+// The start after each must fetch the new file from its first byte. The run
+// that is left alone must end with the newest file, byte for byte,
+// installed, and nothing left in the working folder to resume.
 //
 // Sample-text mode runs without a window, which makes the kill loop simple.
 // The kill points come from a fixed seed; each lies at a random byte count
@@ -67,19 +72,8 @@ protected:
     std::filesystem::copy_file(UPDATER_UPDATE_PROGRAM, dir_.Utf8("exe/update"));
     dir_.Write("exe/Region.ini", "[Region]\r\nRegion=0\r\n");
 
-    std::string data(kPackageSize, '\0');
-    std::mt19937_64 bytes(static_cast<uint64_t>(seed_));
-    for (size_t i = 0; i < data.size(); i += 8) {
-      const uint64_t w = bytes();
-      std::copy_n(reinterpret_cast<const char*>(&w), std::min<size_t>(8, data.size() - i),
-                  data.begin() + static_cast<std::ptrdiff_t>(i));
-    }
-    package_ = ziptest::BuildZip({{"content.bin", data}}, "[Region]\r\nVersion=9\r\n").bytes;
-    const std::string kind = Utf8ToAnsi("招标示范文本");
-    dir_.Write("www/" + kind + "/Version.xml",
-               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Templates>\n"
-               "  <T Name=\"施工招标\" Version=\"9\" VersionPath=\"T9\"/>\n</Templates>\n");
-    dir_.Write("www/" + kind + "/T9/" + Utf8ToAnsi("施工招标") + ".sfwb", package_);
+    package_ = MakeTemplate(9, 0);
+    Publish(9, package_);
     dir_.Write("exe/招标示范文本/施工招标.sfwb",
                ziptest::BuildZip({{"content.bin", "old"}}, "[Region]\r\nVersion=2\r\n").bytes);
 
@@ -90,6 +84,36 @@ protected:
         "    limit_rate 1m;\n    access_log " + dir_.Utf8("nginx/ranges.log") + " ranges;\n", false,
         "  log_format ranges '$request_method $uri \"$http_range\" $status';\n");
     WriteConfig(0);
+  }
+
+  // A template of version `version` whose content comes from `variant`.
+  std::string MakeTemplate(int version, uint64_t variant) const {
+    std::string data(kPackageSize, '\0');
+    std::mt19937_64 bytes(static_cast<uint64_t>(seed_) + variant);
+    for (size_t i = 0; i < data.size(); i += 8) {
+      const uint64_t w = bytes();
+      std::copy_n(reinterpret_cast<const char*>(&w), std::min<size_t>(8, data.size() - i),
+                  data.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    return ziptest::BuildZip({{"content.bin", data}},
+                             "[Region]\r\nVersion=" + std::to_string(version) + "\r\n")
+        .bytes;
+  }
+  // Puts `templ` on the server as version `version` in folder T<version>.
+  void Publish(int version, const std::string& templ) {
+    const std::string kind = Utf8ToAnsi("招标示范文本");
+    const std::string folder = "T" + std::to_string(version);
+    const std::string file = "www/" + kind + "/" + folder + "/" + Utf8ToAnsi("施工招标") + ".sfwb";
+    dir_.Write(file, templ);
+    // nginx's ETag is the file's time and size: a file replaced within the
+    // second it was written would keep its ETag.
+    const auto path = testsupport::FsPath(dir_.Utf8(file));
+    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() +
+                                               std::chrono::seconds(++publications_));
+    dir_.Write("www/" + kind + "/Version.xml",
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Templates>\n"
+               "  <T Name=\"施工招标\" Version=\"" +
+                   std::to_string(version) + "\" VersionPath=\"" + folder + "\"/>\n</Templates>\n");
   }
 
   std::string Config(const std::string& doneSize) const {
@@ -166,7 +190,8 @@ protected:
   const int seed_;
   std::mt19937 random_;
   testsupport::TempFolder dir_;
-  std::string package_;
+  std::string package_; // the newest template on the server
+  int publications_ = 0;
   std::unique_ptr<testsupport::NginxServer> server_;
 };
 
@@ -182,21 +207,37 @@ TEST_F(CrashResumeTest, KilledDownloadsResumeWithARangeAndEndByteIdentical) {
   std::uniform_int_distribution<int> delayMs(0, 120);
 
   int64_t doneSize = 0;
+  int restartsAfresh = 0;
   for (int kill = 0; kill < kills_; ++kill) {
     SCOPED_TRACE("kill " + std::to_string(kill + 1));
     const auto target =
         static_cast<int64_t>(first + (kill + within(random_)) * (last - first) / kills_);
     const auto delay = std::chrono::milliseconds(delayMs(random_));
-    const int64_t before = doneSize;
+    // The publisher's changes, each between two kills: the bytes on disk
+    // then belong to a file the server no longer has.
+    const bool republished = kill > 0 && kill == kills_ / 3;
+    const bool nextVersion = kill > 0 && kill == 2 * kills_ / 3 && !republished;
+    if (republished) {
+      package_ = MakeTemplate(9, 1);
+      Publish(9, package_);
+    } else if (nextVersion) {
+      package_ = MakeTemplate(10, 2);
+      Publish(10, package_);
+    }
+    const bool restarts = republished || nextVersion;
+    restartsAfresh += restarts ? 1 : 0;
+    const int64_t before = restarts ? 0 : doneSize;
     auto update = Start(kill);
     // This run's own progress: its first count lies 40000 bytes back, so a
-    // count above the last one is new.
-    bool reached = false;
+    // count above the last one is new. A run that starts afresh first sets
+    // the count to 0.
+    bool reached = false, fresh = !restarts;
     for (auto deadline = std::chrono::steady_clock::now() + 60s;
          !reached && std::chrono::steady_clock::now() < deadline;) {
       const int64_t now =
           platform::ReadProfileInt(dir_.Ansi("exe/VersionCfg.ini"), "HTTP", "DoneSize", 0);
-      reached = now > before && now >= target;
+      fresh = fresh || now < doneSize;
+      reached = fresh && now > before && now >= target;
       if (!reached) {
         ASSERT_FALSE(update->WaitFor(2ms).has_value())
             << "the updater ended before the kill:\n"
@@ -231,19 +272,25 @@ TEST_F(CrashResumeTest, KilledDownloadsResumeWithARangeAndEndByteIdentical) {
   ASSERT_EQ(requests.size(), static_cast<size_t>(kills_) + 1);
   EXPECT_EQ(requests.back().range, ExpectedRange(doneSize));
   EXPECT_EQ(requests.back().status, 206);
-  EXPECT_EQ(CheckedDoneSize(), static_cast<int64_t>(package_.size()));
-  EXPECT_TRUE(dir_.Read(local) == package_) << "the downloaded file differs from the server's";
   EXPECT_TRUE(dir_.Read("exe/招标示范文本/施工招标.sfwb") == package_)
-      << "the installed template differs from the server's";
+      << "the installed template differs from the newest on the server";
+  if (kills_ >= 3) {
+    EXPECT_NE(package_.find("Version=10"), std::string::npos) << "version 10 was never published";
+  }
+  // A finished refresh leaves nothing to resume.
+  EXPECT_EQ(CheckedDoneSize(), 0);
+  EXPECT_FALSE(dir_.Exists(local));
+  EXPECT_FALSE(dir_.Exists(local + ".resume"));
 
   // A kill during a rewrite of VersionCfg.ini leaves the rewrite's temporary
   // file beside it; the file itself stays whole (checked above).
   int temporaries = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir_.Utf8("exe")))
     temporaries += entry.path().filename().string().rfind(".VersionCfg.ini.tmp", 0) == 0 ? 1 : 0;
-  std::printf("%d kills, %d restarts resumed with a range, %d temporary files of interrupted "
-              "rewrites left beside VersionCfg.ini\n",
-              kills_, kills_, temporaries);
+  std::printf("%d kills, %d restarts resumed with a range, %d started afresh after a change on "
+              "the server, %d temporary files of interrupted rewrites left beside "
+              "VersionCfg.ini\n",
+              kills_, kills_ - restartsAfresh, restartsAfresh, temporaries);
 }
 
 } // namespace

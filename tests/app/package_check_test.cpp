@@ -7,7 +7,9 @@
 #include "platform/CodePage.h"
 #include "platform/Crypto.h"
 #include "platform/Profile.h"
+#include "tests/app/download_record_fixture.h"
 #include "tests/app/install_fixture.h"
+#include "tests/archive/zip_fixtures.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempFolder.h"
@@ -183,7 +185,10 @@ TEST_F(PackageCheckTest, ChecksumDecidesWhetherTheDownloadIsKept) {
       {"one byte differs", oneByteOff, "SHA256=\"" + sha + "\"", Corrupt()},
       {"63 digits", package_, "SHA256=\"" + sha.substr(1) + "\"", Corrupt()},
       {"a letter beyond f", package_, "SHA256=\"g" + sha.substr(1) + "\"", Corrupt()},
-      {"blank before the digits", package_, "SHA256=\" " + sha + "\"", Corrupt()},
+      {"blanks around the digits, as pasted", package_, "SHA256=\"  " + sha + " \"", kKept},
+      {"a tab after the digits", package_, "SHA256=\"" + sha + "\t\"", kKept},
+      {"a blank inside the digits", package_,
+       "SHA256=\"" + sha.substr(0, 32) + " " + sha.substr(32) + "\"", Corrupt()},
       {"empty attribute", package_, "SHA256=\"\"", Corrupt()},
   };
   for (const Case& c : cases) {
@@ -209,6 +214,7 @@ TEST_F(PackageCheckTest, SignatureIsDemandedOnlyWhileAPublicKeyIsSet) {
   } cases[] = {
       {"good signature", publicKey, "Signature=\"" + good + "\"", kKept},
       {"good signature and digest", publicKey, sha + "Signature=\"" + good + "\"", kKept},
+      {"blanks around the signature", publicKey, "Signature=\" " + good + "  \"", kKept},
       {"signature of another package", publicKey, "Signature=\"" + ofOtherPackage + "\"",
        BadSignature()},
       {"signature by another key", publicKey, "Signature=\"" + byOtherKey + "\"", BadSignature()},
@@ -336,9 +342,13 @@ TEST_F(PackageCheckTest, DigestCoversTheWholeFileAcrossResumesAndServerFaults) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::filesystem::remove_all(dir_.Utf8("tmp/MQTUpdate"));
-    if (c.local) dir_.Write("tmp/MQTUpdate/招标工具.exe", *c.local);
     setDoneSize(c.doneSize);
     testsupport::FaultServer server(dir_.Utf8("package.bin"), dir_.Utf8("fault"), c.mode, c.arg);
+    if (c.local) {
+      dir_.Write("tmp/MQTUpdate/招标工具.exe", *c.local);
+      recordtest::LeaveRecord(dir_.Ansi("tmp/MQTUpdate/招标工具.exe"),
+                              server.BaseUrl() + recordtest::kInstallerPath);
+    }
     if (std::string(c.mode) == "cut") {
       EXPECT_THROW(form(server)->DownloadPackage(nullptr), platform::EHttpError);
     }
@@ -393,27 +403,31 @@ TEST_F(PackageCheckTest, ChecksTakeTheBytesAsTheyWereWhenTheyArrived) {
 TEST_F(PackageCheckTest, RefusedTemplateLeavesTheInstalledOneAndEndsTheRun) {
   const std::string kind = Utf8ToAnsi("招标示范文本");
   const std::string name = Utf8ToAnsi("施工招标");
+  const std::string templ =
+      ziptest::BuildZip({{"content.bin", package_}}, "[Region]\r\nVersion=5\r\n").bytes;
   dir_.Write("exe/Region.ini", "[Region]\r\nRegion=0\r\n");
   dir_.Write("exe/招标示范文本/施工招标.sfwb", "installed");
   dir_.Write("www/" + kind + "/Version.xml",
              "<Templates><T Name=\"施工招标\" Version=\"5\" VersionPath=\"T5\" SHA256=\"" +
-                 Sha256Hex(package_) + "\"/></Templates>");
-  std::string altered = package_;
-  altered[0] ^= 1;
+                 Sha256Hex(templ) + "\"/></Templates>");
+  std::string altered = templ;
+  altered[templ.size() / 2] ^= 1;
   dir_.Write("www/" + kind + "/T5/" + name + ".sfwb", altered);
 
   TUpdateForm form({"-ZB", name}, dir_.Ansi("exe/"));
   form.FormCreate();
   EXPECT_TRUE(form.EndRequested());
+  EXPECT_EQ(form.ExitStatus(), TExitStatus::Refused);
   EXPECT_NE(testsupport::ReadFile(dir_.Utf8("nginx/access.log")).find(".sfwb"), std::string::npos);
   EXPECT_EQ(dir_.Read("exe/招标示范文本/施工招标.sfwb"), "installed");
   EXPECT_FALSE(dir_.Exists("tmp/MQTUpdate/施工招标.sfwb"));
   EXPECT_EQ(form.ReadDoneSize(), 0);
 
-  dir_.Write("www/" + kind + "/T5/" + name + ".sfwb", package_);
+  dir_.Write("www/" + kind + "/T5/" + name + ".sfwb", templ);
   TUpdateForm mended({"-ZB", name}, dir_.Ansi("exe/"));
   mended.FormCreate();
-  EXPECT_TRUE(dir_.Read("exe/招标示范文本/施工招标.sfwb") == package_);
+  EXPECT_TRUE(dir_.Read("exe/招标示范文本/施工招标.sfwb") == templ);
+  EXPECT_EQ(mended.ExitStatus(), TExitStatus::Ok);
 }
 
 // The whole window flow with a fake installer: a corrupt download never

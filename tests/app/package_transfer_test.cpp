@@ -2,13 +2,16 @@
 // faults a server or a network can play, the progress and the speed display.
 #include "app/UpdateForm.h"
 #include "platform/CodePage.h"
+#include "platform/HttpClient.h"
 #include "platform/Profile.h"
+#include "tests/app/download_record_fixture.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServers.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,6 +19,7 @@
 namespace {
 
 using platform::Utf8ToAnsi;
+using recordtest::kInstallerPath;
 using testsupport::FaultServer;
 
 constexpr int kPackageSize = 300000;
@@ -85,6 +89,17 @@ protected:
   std::string Local() const { return dir_.Read("tmp/MQTUpdate/招标工具.exe"); }
   void SetLocal(const std::string& bytes) { dir_.Write("tmp/MQTUpdate/招标工具.exe", bytes); }
   bool LocalExists() const { return dir_.Exists("tmp/MQTUpdate/招标工具.exe"); }
+  // The record an earlier run would have left for `server`'s package.
+  void LeaveRecord(const FaultServer& server) {
+    recordtest::LeaveRecord(dir_.Ansi("tmp/MQTUpdate/招标工具.exe"),
+                            server.BaseUrl() + kInstallerPath);
+  }
+  // The ETag that `server` gives its package now.
+  static std::string ETagOf(const FaultServer& server) {
+    platform::THttpClient client;
+    client.Head(server.BaseUrl() + kInstallerPath);
+    return client.ETag();
+  }
 
   testsupport::TempFolder dir_;
   std::string package_;
@@ -108,12 +123,12 @@ TEST_F(TransferTest, CutTransferResumesWithARangeAndEndsByteIdentical) {
   EXPECT_EQ(Local(), package_);
   EXPECT_EQ(form->ReadDoneSize(), kPackageSize);
   EXPECT_EQ(percents.back(), 100);
-  // The URL of the CDN base, the product folder and the version folder.
+  // The URL of the CDN base, the product folder and the version folder; the
+  // range names the version its first bytes came from.
   const std::string requests = server.Requests();
-  EXPECT_NE(
-      requests.find(
-          "GET /%d5%d0%b1%ea%b9%a4%be%df/V7/%d5%d0%b1%ea%b9%a4%be%df.exe range=bytes=83456-300000"),
-      std::string::npos)
+  EXPECT_NE(requests.find(std::string("GET /") + kInstallerPath +
+                          " range=bytes=83456-300000 if-range=" + ETagOf(server) + "\n"),
+            std::string::npos)
       << requests;
 }
 
@@ -122,31 +137,195 @@ TEST_F(TransferTest, ResumeStartsFortyThousandBytesBackButNeverPastTheLocalFile)
   struct Case {
     const char* what;
     std::optional<std::string> local; // nullopt: no local file
+    bool record;                      // the record of this package beside it
     int64_t doneSize;
     int64_t rangeStart;
   } cases[] = {
-      {"no local file: created, DoneSize reset", std::nullopt, 999999, 0},
-      {"resume from DoneSize less the back-off", package_.substr(0, 150000), 100000, 60000},
-      {"DoneSize below the back-off", package_.substr(0, 150000), 30000, 0},
-      {"DoneSize beyond the file: no gap", package_.substr(0, 10000), 100000, 10000},
-      {"complete earlier download", package_, kPackageSize, kPackageSize - 40000},
-      {"longer file of another package", other, 400000, 0},
-      {"longer file ending in stale bytes is cut", package_ + other, 100000, 60000},
+      {"no local file: created, DoneSize reset", std::nullopt, false, 999999, 0},
+      {"resume from DoneSize less the back-off", package_.substr(0, 150000), true, 100000, 60000},
+      {"DoneSize below the back-off", package_.substr(0, 150000), true, 30000, 0},
+      {"DoneSize beyond the file: no gap", package_.substr(0, 10000), true, 100000, 10000},
+      {"complete earlier download", package_, true, kPackageSize, kPackageSize - 40000},
+      {"longer file of another package", other, false, 400000, 0},
+      {"longer file ending in stale bytes is cut", package_ + other, true, 100000, 60000},
+      {"no record, as an older updater leaves it", other.substr(0, 150000), false, 100000, 0},
   };
   FaultServer server = Serve("normal");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::filesystem::remove_all(dir_.Utf8("tmp/MQTUpdate"));
     if (c.local) SetLocal(*c.local);
+    if (c.record) LeaveRecord(server);
     SetDoneSize(c.doneSize);
     const size_t before = server.Requests().size();
     auto form = Form();
     EXPECT_TRUE(form->DownloadPackage(nullptr));
     EXPECT_EQ(Local(), package_);
     EXPECT_EQ(form->ReadDoneSize(), kPackageSize);
-    const std::string range = "range=bytes=" + std::to_string(c.rangeStart) + "-300000\n";
+    // A resume names the version its bytes came from.
+    const std::string range = "range=bytes=" + std::to_string(c.rangeStart) + "-300000" +
+                              (c.rangeStart > 0 ? " if-range=\"" : "\n");
     EXPECT_NE(server.Requests().find(range, before), std::string::npos) << server.Requests();
   }
+}
+
+// A partial installer of version 6 lies in the working folder when version
+// 7, of the same size, is published under its own folder: none of its bytes
+// may end up in version 7's file.
+TEST_F(TransferTest, PartialFileOfAnotherVersionIsNeverContinued) {
+  const std::string v6 = RandomBytes(kPackageSize, 6);
+  dir_.Write("v6.bin", v6);
+  {
+    FaultServer cut(dir_.Utf8("v6.bin"), dir_.Utf8("server"), "cut", 200000);
+    WriteConfig(cut.BaseUrl(), 0);
+    auto form = Form();
+    form->packagePath = "V6";
+    EXPECT_THROW(form->DownloadPackage(nullptr), platform::EHttpError);
+    ASSERT_EQ(form->ReadDoneSize(), 200000);
+  }
+  FaultServer server = Serve("normal");
+  SetDoneSize(200000);
+  EXPECT_TRUE(Form()->DownloadPackage(nullptr));
+  EXPECT_TRUE(Local() == package_) << "version 6's bytes were kept";
+  EXPECT_NE(server.Requests().find("GET /%D5%D0%B1%EA%B9%A4%BE%DF/V7/%D5%D0%B1%EA%B9%A4%BE%DF.exe "
+                                   "range=bytes=0-300000"),
+            std::string::npos)
+      << server.Requests();
+}
+
+// A count 40000 or more above a complete file would ask for an empty range,
+// which the server refuses with 416, run after run. The last 40000 bytes are
+// fetched again instead, as after any complete download.
+TEST_F(TransferTest, CountBeyondACompleteFileFetchesItsLastBytesAgain) {
+  FaultServer server = Serve("normal");
+  ASSERT_TRUE(Form()->DownloadPackage(nullptr));
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    SetDoneSize(kPackageSize + 40000 + 1000);
+    const size_t before = server.Requests().size();
+    EXPECT_TRUE(Form()->DownloadPackage(nullptr));
+    EXPECT_EQ(Local(), package_);
+    EXPECT_EQ(Form()->ReadDoneSize(), kPackageSize);
+    EXPECT_NE(server.Requests().find("range=bytes=260000-300000", before), std::string::npos)
+        << server.Requests();
+  }
+}
+
+// The record beside the partial file must name what the server offers now:
+// the same URL, length and validator. Anything else starts from byte 0.
+TEST_F(TransferTest, OnlyAFileWhoseRecordMatchesTheServerIsContinued) {
+  const std::string other = RandomBytes(kPackageSize, 98);
+  dir_.Write("other.bin", other);
+  struct Case {
+    const char* what;
+    std::vector<std::string> serverOptions;
+    std::function<void(TDownloadRecord&)> bend; // what differs in the record
+    int64_t rangeStart;
+    const char* ifRange; // the start of the If-Range sent, or "" for none
+  } cases[] = {
+      {"everything matches", {}, [](TDownloadRecord&) {}, 110000, " if-range=\""},
+      {"another version's URL",
+       {},
+       [](TDownloadRecord& r) { r.url.replace(r.url.find("/V7/"), 4, "/V6/"); },
+       0,
+       ""},
+      {"another length", {}, [](TDownloadRecord& r) { r.length += 1; }, 0, ""},
+      {"another ETag", {}, [](TDownloadRecord& r) { r.validator = "\"0123\""; }, 0, ""},
+      {"a server with only Last-Modified",
+       {"--validators", "last-modified"},
+       [](TDownloadRecord&) {},
+       110000,
+       " if-range="},
+      {"a server without validators", {"--validators", "none"}, [](TDownloadRecord&) {}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The partial file holds another package's bytes: a resume would keep them.
+    std::filesystem::remove_all(dir_.Utf8("tmp/MQTUpdate"));
+    SetLocal(other.substr(0, 200000));
+    FaultServer server(dir_.Utf8("package.bin"), dir_.Utf8("server"), "normal", 0, c.serverOptions);
+    WriteConfig(server.BaseUrl(), 150000);
+    const std::string local = dir_.Ansi("tmp/MQTUpdate/招标工具.exe");
+    LeaveRecord(server);
+    TDownloadRecord record = ReadDownloadRecord(local).value();
+    c.bend(record);
+    ASSERT_TRUE(WriteDownloadRecord(local, record));
+
+    EXPECT_TRUE(Form()->DownloadPackage(nullptr));
+    const std::string expected =
+        c.rangeStart > 0 ? other.substr(0, 110000) + package_.substr(110000) : package_;
+    EXPECT_TRUE(Local() == expected);
+    const std::string get = "range=bytes=" + std::to_string(c.rangeStart) + "-300000" + c.ifRange;
+    EXPECT_NE(server.Requests().find(get), std::string::npos) << server.Requests();
+    EXPECT_EQ(server.Requests().find("if-range") != std::string::npos, c.rangeStart > 0);
+    // The record now describes the file as it is.
+    const std::optional<TDownloadRecord> kept = ReadDownloadRecord(local);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->length, kPackageSize);
+    EXPECT_EQ(kept->url, server.BaseUrl() + kInstallerPath);
+  }
+}
+
+// The server's file changes under the same URL while a partial download of
+// it lies in the working folder. Whether the server honours If-Range or not,
+// the result is the new file, never a mixture.
+TEST_F(TransferTest, FileChangedOnTheServerIsNeverJoinedToTheOldBytes) {
+  const std::string newer = RandomBytes(kPackageSize, 12);
+  for (const char* ifRange : {"honour", "ignore"}) {
+    SCOPED_TRACE(std::string("If-Range: ") + ifRange);
+    // Between two runs: the HEAD tells of the new version.
+    {
+      std::filesystem::remove_all(dir_.Utf8("tmp/MQTUpdate"));
+      dir_.Write("package.bin", package_);
+      FaultServer server(dir_.Utf8("package.bin"), dir_.Utf8("server"), "cut", 123456,
+                         {"--if-range", ifRange});
+      WriteConfig(server.BaseUrl(), 0);
+      EXPECT_THROW(Form()->DownloadPackage(nullptr), platform::EHttpError);
+      dir_.Write("package.bin", newer);
+      EXPECT_TRUE(Form()->DownloadPackage(nullptr));
+      EXPECT_TRUE(Local() == newer);
+      EXPECT_EQ(server.Requests().find("if-range"), std::string::npos) << server.Requests();
+    }
+    // Between the HEAD and the GET: the HEAD still tells of the old one.
+    {
+      std::filesystem::remove_all(dir_.Utf8("tmp/MQTUpdate"));
+      dir_.Write("package.bin", package_);
+      dir_.Write("served.bin", package_);
+      FaultServer server(dir_.Utf8("package.bin"), dir_.Utf8("server"), "cut", 123456,
+                         {"--if-range", ifRange, "--get-file", dir_.Utf8("served.bin")});
+      WriteConfig(server.BaseUrl(), 0);
+      EXPECT_THROW(Form()->DownloadPackage(nullptr), platform::EHttpError);
+      dir_.Write("served.bin", newer);
+      EXPECT_TRUE(Form()->DownloadPackage(nullptr));
+      EXPECT_TRUE(Local() == newer);
+      EXPECT_NE(server.Requests().find("range=bytes=83456-300000 if-range="), std::string::npos)
+          << server.Requests();
+    }
+  }
+}
+
+// A server that refuses the range (416: its file is shorter than its HEAD
+// said) gets one request for the whole file in the same run, not a loop.
+TEST_F(TransferTest, RefusedRangeRestartsFromTheFirstByteOnce) {
+  dir_.Write("served.bin", package_);
+  FaultServer server(dir_.Utf8("package.bin"), dir_.Utf8("server"), "normal", 0,
+                     {"--if-range", "ignore", "--get-file", dir_.Utf8("served.bin")});
+  WriteConfig(server.BaseUrl(), 0);
+  ASSERT_TRUE(Form()->DownloadPackage(nullptr));
+  dir_.Write("served.bin", package_.substr(0, 100000));
+  const size_t before = server.Requests().size();
+  EXPECT_FALSE(Form()->DownloadPackage(nullptr));
+  const std::string requests = server.Requests().substr(before);
+  const size_t refused = requests.find("GET /");
+  ASSERT_NE(refused, std::string::npos) << requests;
+  EXPECT_NE(requests.find("range=bytes=260000-300000 if-range=", refused), std::string::npos);
+  const size_t whole = requests.find("GET /", refused + 1);
+  ASSERT_NE(whole, std::string::npos) << requests;
+  const std::string fromTheStart = " range=bytes=0-300000\n";
+  EXPECT_EQ(requests.compare(requests.find(" range=", whole), fromTheStart.size(), fromTheStart), 0)
+      << requests;
+  EXPECT_EQ(requests.find("GET /", whole + 1), std::string::npos) << requests;
+  EXPECT_EQ(Local(), package_.substr(0, 100000));
 }
 
 TEST_F(TransferTest, ServerFaults) {
@@ -154,6 +333,7 @@ TEST_F(TransferTest, ServerFaults) {
   {
     FaultServer server = Serve("ignore-range");
     SetLocal(package_.substr(0, 150000));
+    LeaveRecord(server);
     SetDoneSize(100000);
     EXPECT_TRUE(Form()->DownloadPackage(nullptr));
     EXPECT_EQ(Local(), package_);

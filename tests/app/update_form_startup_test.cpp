@@ -340,28 +340,43 @@ TEST_F(StartupTest, ProductKindFollowsTheFirstArgumentThenTenderKind) {
 }
 
 TEST_F(StartupTest, UrlsJoinBaseKindFolderAndFileName) {
-  WriteConfig("[Version]\r\nTenderKind=投标工具\r\n[HTTP]\r\nURLUseCDN=http://cdn.example/u/\r\n"
-              "URLWithnotCDN=http://origin.example/u/\r\n");
+  // The base stands as configured; what is appended is percent-encoded
+  // byte for byte (GBK bytes too), all but the unreserved characters.
+  WriteConfig(
+      "[Version]\r\nTenderKind=投标工具\r\n[HTTP]\r\nURLUseCDN=http://cdn.example/u%20x/\r\n"
+      "URLWithnotCDN=http://origin.example/u/\r\n");
   TUpdateForm zb = Form(Args({"-ZB"}));
   const std::string zbKind = Utf8ToAnsi("招标工具");
+  const std::string zbKindInUrl = "%D5%D0%B1%EA%B9%A4%BE%DF";
   EXPECT_EQ(zb.BuildProductUrl(false, "Version.xml", ""),
-            "http://origin.example/u/" + zbKind + "/Version.xml");
+            "http://origin.example/u/" + zbKindInUrl + "/Version.xml");
   EXPECT_EQ(zb.BuildProductUrl(true, "V7", zbKind + ".exe"),
-            "http://cdn.example/u/" + zbKind + "/V7/" + zbKind + ".exe");
-  EXPECT_EQ(zb.BuildProductUrl(false, "", ""), "http://origin.example/u/" + zbKind);
-  EXPECT_EQ(zb.BuildProductUrl(true, "", "a.exe"), "http://cdn.example/u/" + zbKind + "/a.exe");
+            "http://cdn.example/u%20x/" + zbKindInUrl + "/V7/" + zbKindInUrl + ".exe");
+  EXPECT_EQ(zb.BuildProductUrl(false, "", ""), "http://origin.example/u/" + zbKindInUrl);
+  EXPECT_EQ(zb.BuildProductUrl(true, "", "a.exe"),
+            "http://cdn.example/u%20x/" + zbKindInUrl + "/a.exe");
 
-  const std::string sample = Utf8ToAnsi("招标示范文本");
-  const std::string name = Utf8ToAnsi("施工 招标.sfwb");
+  const std::string sampleInUrl = "%D5%D0%B1%EA%CA%BE%B7%B6%CE%C4%B1%BE";
   EXPECT_EQ(zb.BuildSampleTextUrl(false, "Version.xml", ""),
-            "http://origin.example/u/" + sample + "/Version.xml");
-  EXPECT_EQ(zb.BuildSampleTextUrl(true, "T/3", name),
-            "http://cdn.example/u/" + sample + "/T/3/" + name);
+            "http://origin.example/u/" + sampleInUrl + "/Version.xml");
+  const struct {
+    const char* folder;
+    const char* name;
+    const char* path; // after the kind
+  } segments[] = {
+      {"T/3", "施工 招标.sfwb", "/T%2F3/%CA%A9%B9%A4%20%D5%D0%B1%EA.sfwb"},
+      {"v1.0_rc~2", "a-b", "/v1.0_rc~2/a-b"},
+      {"%41", "#?+&;=@:!$'()*,[]", "/%2541/%23%3F%2B%26%3B%3D%40%3A%21%24%27%28%29%2A%2C%5B%5D"},
+      {"乗", "嘰.sfwb", "/%81%5C/%87%5C.sfwb"},
+  };
+  for (const auto& s : segments)
+    EXPECT_EQ(zb.BuildSampleTextUrl(true, Utf8ToAnsi(s.folder), Utf8ToAnsi(s.name)),
+              "http://cdn.example/u%20x/" + sampleInUrl + s.path);
 
   // Without an argument the configured product picks the folders.
   TUpdateForm configured = Form(Args({}));
   EXPECT_EQ(configured.BuildSampleTextUrl(false, "Version.xml", ""),
-            "http://origin.example/u/" + Utf8ToAnsi("投标示范文本") + "/Version.xml");
+            "http://origin.example/u/%CD%B6%B1%EA%CA%BE%B7%B6%CE%C4%B1%BE/Version.xml");
 }
 
 TEST_F(StartupTest, UrlsWithEmptyPartsKeepTheirSeparators) {
@@ -374,7 +389,7 @@ TEST_F(StartupTest, UrlsWithEmptyPartsKeepTheirSeparators) {
 
   TUpdateForm noConfigAtAll(Args({"-TB"}), exe_.Ansi("missing/"));
   EXPECT_EQ(noConfigAtAll.BuildProductUrl(false, "Version.xml", ""),
-            Utf8ToAnsi("投标工具") + "/Version.xml");
+            "%CD%B6%B1%EA%B9%A4%BE%DF/Version.xml");
 }
 
 // ---------------------------------------------------------------------------

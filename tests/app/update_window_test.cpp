@@ -74,8 +74,10 @@ TEST_F(UpdateProgramTest, RunsThatEndDuringStartUpNeverOpenADisplay) {
   };
   for (const Case& c :
        {Case{{"-ZB", "施工"},
-             "无法连接到更新服务器：http://127.0.0.1:1/招标示范文本/Version.xml\n"},
-        Case{{"-TB"}, "无法连接到更新服务器：http://127.0.0.1:1/投标工具/Version.xml\n"}}) {
+             "无法连接到更新服务器：http://127.0.0.1:1/"
+             "%D5%D0%B1%EA%CA%BE%B7%B6%CE%C4%B1%BE/Version.xml\n"},
+        Case{{"-TB"},
+             "无法连接到更新服务器：http://127.0.0.1:1/%CD%B6%B1%EA%B9%A4%BE%DF/Version.xml\n"}}) {
     for (std::optional<std::string> display :
          {std::optional<std::string>(), std::optional<std::string>(":987")}) {
       SCOPED_TRACE(c.args.size() == 2 ? "sample-text mode" : "program-update mode");

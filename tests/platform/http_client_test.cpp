@@ -82,6 +82,75 @@ TEST_F(HttpClientTest, WholeAnswerToARangeIsWrittenFromWhereTheResourceStarts) {
   EXPECT_EQ(Contents(target), "prefix:" + package_);
 }
 
+TEST_F(HttpClientTest, ResponsesTellTheirValidatorsAndTheBodyBytesWritten) {
+  const struct {
+    const char* validators;
+    bool etag, lastModified;
+  } cases[] = {{"both", true, true},
+               {"etag", true, false},
+               {"last-modified", false, true},
+               {"none", false, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.validators);
+    FaultServer server(dir_.Utf8("package.bin"), dir_.Utf8(std::string("server-") + c.validators),
+                       "normal", 0, {"--validators", c.validators});
+    THttpClient client;
+    client.Head(server.BaseUrl() + "x.exe");
+    EXPECT_EQ(client.ETag().size() == 18 && client.ETag().front() == '"', c.etag) << client.ETag();
+    EXPECT_EQ(client.LastModified().find(" GMT") != std::string::npos, c.lastModified)
+        << client.LastModified();
+    EXPECT_EQ(client.BodyBytes(), 0);
+    const std::string etag = client.ETag();
+    TMemoryStream target;
+    client.Get(server.BaseUrl() + "x.exe", target);
+    EXPECT_EQ(client.ETag(), etag);
+    EXPECT_EQ(client.BodyBytes(), 300000);
+  }
+  // Another version of the file has validators of its own.
+  FaultServer server = Serve("normal");
+  THttpClient client;
+  client.Head(server.BaseUrl() + "x.exe");
+  const std::string etag = client.ETag(), lastModified = client.LastModified();
+  dir_.Write("package.bin", package_.substr(1) + "x");
+  client.Head(server.BaseUrl() + "x.exe");
+  EXPECT_NE(client.ETag(), etag);
+  EXPECT_NE(client.LastModified(), lastModified);
+}
+
+TEST_F(HttpClientTest, IfRangeGetsTheRangeOnlyWhileTheResourceIsUnchanged) {
+  FaultServer server = Serve("normal");
+  THttpClient client;
+  client.Head(server.BaseUrl() + "x.exe");
+  const std::string etag = client.ETag(), lastModified = client.LastModified();
+  const struct {
+    const char* what;
+    std::string validator;
+    int status;
+  } cases[] = {{"the ETag", etag, 206},
+               {"the date", lastModified, 206},
+               {"another version's ETag", "\"0000000000000000\"", 200}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TMemoryStream target;
+    target.WriteBuffer(std::string(1000, 'x').data(), 1000);
+    client.SetRange("1000-300000");
+    client.SetIfRange(c.validator);
+    client.Get(server.BaseUrl() + "x.exe", target);
+    EXPECT_EQ(client.ResponseCode(), c.status);
+    // The whole resource is placed where its first byte belongs.
+    EXPECT_EQ(client.BodyOffset(), c.status == 206 ? 1000 : 0);
+    EXPECT_EQ(Contents(target).substr(c.status == 206 ? 1000 : 0),
+              c.status == 206 ? package_.substr(1000) : package_);
+    EXPECT_NE(server.Requests().find("range=bytes=1000-300000 if-range=" + c.validator + "\n"),
+              std::string::npos)
+        << server.Requests();
+  }
+  // Without a validator nothing is sent.
+  client.SetIfRange("");
+  client.Head(server.BaseUrl() + "y.exe");
+  EXPECT_NE(server.Requests().find("HEAD /y.exe range=bytes=1000-300000\n"), std::string::npos);
+}
+
 TEST_F(HttpClientTest, FailuresNameTheServerAndTheStatus) {
   FaultServer missing = Serve("status", 404);
   THttpClient client;

@@ -170,19 +170,32 @@ private:
 
 #ifdef UPDATER_FAULT_SERVER
 // The fault server of tests/support/fault_server.cpp serving `fileUtf8`.
+// `options` are further arguments ("--validators", "none", say). Two
+// servers of one mode need folders of their own.
 class FaultServer {
 public:
   FaultServer(const std::string& fileUtf8, const std::string& workUtf8, const std::string& mode,
-              long arg = 0)
+              long arg = 0, const std::vector<std::string>& options = {})
       : log_(workUtf8 + "/fault-" + mode + ".log") {
     std::filesystem::create_directories(workUtf8);
     const std::string portFile = workUtf8 + "/fault-" + mode + ".port";
     std::filesystem::remove(portFile);
     std::filesystem::remove(log_);
-    process_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{UPDATER_FAULT_SERVER, "--file", fileUtf8, "--port-file", portFile,
-                                 "--log", log_, "--mode", mode, "--arg", std::to_string(arg)},
-        std::map<std::string, std::optional<std::string>>{}, workUtf8 + "/fault-" + mode + ".out");
+    std::vector<std::string> argv{UPDATER_FAULT_SERVER,
+                                  "--file",
+                                  fileUtf8,
+                                  "--port-file",
+                                  portFile,
+                                  "--log",
+                                  log_,
+                                  "--mode",
+                                  mode,
+                                  "--arg",
+                                  std::to_string(arg)};
+    argv.insert(argv.end(), options.begin(), options.end());
+    process_ =
+        std::make_unique<ChildProcess>(argv, std::map<std::string, std::optional<std::string>>{},
+                                       workUtf8 + "/fault-" + mode + ".out");
     for (int i = 0; i < 200 && port_ == 0; ++i) {
       std::ifstream(portFile) >> port_;
       if (port_ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(25));
@@ -195,8 +208,11 @@ public:
   FaultServer(FaultServer&&) = default;
 
   std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
-  // One line per request: "GET /path range=bytes=0-99".
+  // One line per request: "GET /path range=bytes=0-99", and " if-range=V"
+  // when the request carried one.
   std::string Requests() const { return ReadFile(log_); }
+  // Ends the server: its port then refuses connections.
+  void Stop() { process_.reset(); }
 
 private:
   std::string log_;

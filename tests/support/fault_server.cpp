@@ -1,9 +1,19 @@
 // A small HTTP/1.1 server that plays the faults of an update server, for the
 // transfer tests. It serves one file under any path and writes one line per
-// request to its log ("GET /path range=bytes=0-99"), so that a test can see
-// what was asked.
+// request to its log ("GET /path range=bytes=0-99", with " if-range=V" when
+// the request carried one), so that a test can see what was asked.
 //
 //   fault_server --file F --port-file P --log L [--mode M] [--arg N]
+//                [--validators both|etag|last-modified|none]
+//                [--if-range honour|ignore] [--get-file G]
+//
+// The file is read again for every request, so that a test may publish
+// another version under the same URL between two runs. Its validators are
+// taken from its bytes: each version has its own ETag and its own
+// Last-Modified date (--validators chooses which are sent; both by default).
+// A GET whose If-Range names another version than the file's gets the whole
+// file (200), unless --if-range ignore. --get-file G serves G to GETs while
+// HEADs still describe F: the file changed between the two.
 //
 // Modes:
 //   normal        HEAD with Content-Length, GET honouring a Range (206)
@@ -26,9 +36,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -39,11 +51,13 @@
 namespace {
 
 struct Options {
-  std::string file, portFile, log, mode = "normal";
+  std::string file, getFile, portFile, log;
+  std::string mode = "normal";
+  std::string validators = "both";
+  std::string ifRange = "honour";
   long arg = 0;
 };
 
-std::string body;
 Options opt;
 std::mutex mutex; // guards getCount and the log
 int getCount = 0;
@@ -74,6 +88,38 @@ std::string Header(const std::string& head, const std::string& name) {
   return v;
 }
 
+std::string Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The validators of one version of the file: an ETag and a date, both
+// derived from its bytes (FNV-1a).
+struct Validators {
+  std::string etag, lastModified;
+};
+Validators ValidatorsOf(const std::string& body) {
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : body)
+    hash = (hash ^ c) * 1099511628211ull;
+  char etag[32];
+  std::snprintf(etag, sizeof etag, "\"%016llx\"", static_cast<unsigned long long>(hash));
+  const time_t when = static_cast<time_t>(1500000000 + hash % 300000000);
+  tm parts{};
+  ::gmtime_r(&when, &parts);
+  char date[64];
+  std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &parts);
+  return {etag, date};
+}
+
+std::string ValidatorHeaders(const Validators& v) {
+  std::string h;
+  if (opt.validators == "both" || opt.validators == "etag") h += "ETag: " + v.etag + "\r\n";
+  if (opt.validators == "both" || opt.validators == "last-modified")
+    h += "Last-Modified: " + v.lastModified + "\r\n";
+  return h;
+}
+
 void Log(const std::string& line) {
   std::lock_guard<std::mutex> lock(mutex);
   std::ofstream(opt.log, std::ios::app) << line << "\n";
@@ -85,7 +131,8 @@ bool Answer(int fd, const std::string& head) {
   size_t pathStart = method.size() + 1;
   std::string path = head.substr(pathStart, head.find(' ', pathStart) - pathStart);
   std::string range = Header(head, "range");
-  Log(method + " " + path + " range=" + range);
+  const std::string ifRange = Header(head, "if-range");
+  Log(method + " " + path + " range=" + range + (ifRange.empty() ? "" : " if-range=" + ifRange));
   const bool isGet = method == "GET";
   int getNumber = 0;
   if (isGet) {
@@ -105,10 +152,16 @@ bool Answer(int fd, const std::string& head) {
                            "\r\nContent-Length: 0\r\n\r\n");
   }
 
+  const std::string body = Load(isGet && !opt.getFile.empty() ? opt.getFile : opt.file);
+  const Validators validators = ValidatorsOf(body);
+  // A range on another version than the one the client holds part of is
+  // answered with the whole file.
+  const bool stale = opt.ifRange == "honour" && !ifRange.empty() && ifRange != validators.etag &&
+                     ifRange != validators.lastModified;
   const long long size = static_cast<long long>(body.size());
   long long first = 0, last = size - 1;
   bool partial = false;
-  if (!range.empty() && opt.mode != "ignore-range" && opt.mode != "no-length") {
+  if (!range.empty() && !stale && opt.mode != "ignore-range" && opt.mode != "no-length") {
     long long a = -1, b = -1;
     int n = std::sscanf(range.c_str(), "bytes=%lld-%lld", &a, &b);
     if (n >= 1 && a >= 0) {
@@ -125,6 +178,7 @@ bool Answer(int fd, const std::string& head) {
   if (partial)
     h += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
          std::to_string(size) + "\r\n";
+  h += ValidatorHeaders(validators);
   const bool noLength = opt.mode == "no-length";
   if (noLength)
     h += "Connection: close\r\n";
@@ -180,9 +234,13 @@ int main(int argc, char** argv) {
       opt.mode = v;
     else if (k == "--arg")
       opt.arg = std::atol(v.c_str());
+    else if (k == "--validators")
+      opt.validators = v;
+    else if (k == "--if-range")
+      opt.ifRange = v;
+    else if (k == "--get-file")
+      opt.getFile = v;
   }
-  std::ifstream in(opt.file, std::ios::binary);
-  body.assign(std::istreambuf_iterator<char>(in), {});
 
   int server = ::socket(AF_INET, SOCK_STREAM, 0);
   int yes = 1;

@@ -1,6 +1,8 @@
 // The sample-text refresh end to end on Windows: the Windows program, run by
-// wine64 without a display, against nginx on loopback, and the resume of a
-// template whose first download was cut off.
+// wine64 without a display, against nginx on loopback; the resume of a
+// template whose first download was cut off, through WinINet's validators
+// and If-Range, also when the file changed on the server; and the fall-back
+// to the origin when the CDN is down.
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
 #include "tests/archive/zip_fixtures.h"
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -43,10 +46,11 @@ protected:
   }
   ~TemplateRefreshUnderWine() override { std::filesystem::remove_all(WorkingFolder()); }
 
-  // Puts version `version` of the template on the server.
-  void Publish(int version, const std::string& templ) {
+  // Puts version `version` of the template on the server, in folder
+  // T<version> unless `folder` names another.
+  void Publish(int version, const std::string& templ, std::string folder = {}) {
     const std::string kind = Utf8ToAnsi("招标示范文本");
-    const std::string folder = "T" + std::to_string(version);
+    if (folder.empty()) folder = "T" + std::to_string(version);
     dir_.Write("www/plain/" + kind + "/Version.xml",
                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Templates>\n"
                "  <T Name=\"施工招标\" Version=\"" +
@@ -78,6 +82,12 @@ protected:
     std::ifstream in(WorkingFolder() + "/施工招标.sfwb", std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
+  bool DownloadLeft() const {
+    return std::filesystem::exists(WorkingFolder() + "/施工招标.sfwb") ||
+           std::filesystem::exists(WorkingFolder() + "/施工招标.sfwb.resume");
+  }
+  // The run log beside the program.
+  std::string RunLog() const { return dir_.Read("exe/update.log"); }
 
   testsupport::TempFolder dir_;
   std::unique_ptr<testsupport::NginxServer> nginx_;
@@ -91,8 +101,13 @@ TEST_F(TemplateRefreshUnderWine, NewerTemplateReplacesTheInstalledOneByteForByte
   Install(Template(2, 100));
   EXPECT_EQ(Run(), 0) << lastLog_;
   EXPECT_TRUE(Installed() == newer);
-  EXPECT_TRUE(Downloaded() == newer);
-  EXPECT_EQ(Config("DoneSize"), std::to_string(newer.size()));
+  // Nothing of a finished refresh is left to resume.
+  EXPECT_FALSE(DownloadLeft());
+  EXPECT_EQ(Config("DoneSize"), "0");
+  // WinINet reported the validators of nginx's HEAD.
+  EXPECT_NE(RunLog().find(" status=200 length=" + std::to_string(newer.size()) + " etag=\""),
+            std::string::npos)
+      << RunLog();
 
   // Up to date now: nothing is fetched and nothing changes.
   EXPECT_EQ(Run(), 0) << lastLog_;
@@ -104,52 +119,83 @@ TEST_F(TemplateRefreshUnderWine, NewerTemplateReplacesTheInstalledOneByteForByte
   EXPECT_EQ(templateRequests, 2u) << "one HEAD and one GET, both in the first run\n" << log;
 }
 
-TEST_F(TemplateRefreshUnderWine, CutDownloadResumesWithARangeAndEndsByteForByte) {
-  const std::string newer = Template(7, 600000);
-  Publish(7, newer);
+// The first download is cut off by the fault server; the second run meets
+// the same server (the same URL) with the template as it was, replaced by
+// another version, or replaced between the HEAD and the GET.
+TEST_F(TemplateRefreshUnderWine, CutDownloadResumesOnlyOnItsOwnBytes) {
+  const std::string v7 = Template(7, 600000);
+  const std::string v8 = Template(8, 600000);
+  ASSERT_EQ(v7.size(), v8.size());
   const std::string installed = Template(3, 100);
-  dir_.Write("cut.sfwb", newer);
-
-  struct Server {
-    const char* mode;
-    const char* logEvidence; // what the server saw of the second request
+  struct Case {
+    const char* what;
+    bool getFile;       // the GETs read served.sfwb
+    const char* second; // what the server holds for the second run
+    const std::string& expected;
+    const char* evidence; // the server's log of the second GET
+  } cases[] = {
+      {"unchanged: resumed with If-Range", false, "v7", v7, " if-range=\""},
+      {"replaced between the runs: started afresh", false, "v8", v8, " range=bytes=0-"},
+      {"replaced after the HEAD: the whole file comes instead", true, "v8", v8, " if-range=\""},
   };
-  for (const Server second : {Server{"nginx", "\" 206 "}, Server{"ignore-range", "range=bytes="}}) {
-    SCOPED_TRACE(second.mode);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     Install(installed);
     std::filesystem::remove_all(WorkingFolder());
     ASSERT_TRUE(
         platform::WriteProfileString(dir_.Ansi("exe/VersionCfg.ini"), "HTTP", "DoneSize", "0"));
-    {
-      testsupport::FaultServer cut(dir_.Utf8("cut.sfwb"), dir_.Utf8("fault"), "cut", 250000);
-      SetTemplateServer(cut.BaseUrl());
-      // The cut-off download is an error, which needs the window: the run
-      // ends without installing anything.
-      EXPECT_NE(Run(), 0) << lastLog_;
-      EXPECT_EQ(cut.Requests().find("GET"), cut.Requests().rfind("GET")) << cut.Requests();
-    }
+    Publish(7, v7);
+    dir_.Write("cut.sfwb", v7);
+    dir_.Write("served.sfwb", v7);
+    std::vector<std::string> options;
+    if (c.getFile) options = {"--get-file", dir_.Utf8("served.sfwb")};
+    testsupport::FaultServer cut(dir_.Utf8("cut.sfwb"), dir_.Utf8("fault"), "cut", 250000, options);
+    SetTemplateServer(cut.BaseUrl());
+    // The cut-off download is an error: the run ends without installing.
+    EXPECT_EQ(Run(), 1) << lastLog_;
     EXPECT_TRUE(Installed() == installed);
     const long long done = std::atoll(Config("DoneSize").c_str());
     EXPECT_GE(done, 200000);
     EXPECT_LE(done, 250000);
     EXPECT_TRUE(Downloaded().substr(0, static_cast<size_t>(done)) ==
-                newer.substr(0, static_cast<size_t>(done)))
+                v7.substr(0, static_cast<size_t>(done)))
         << lastLog_;
 
-    std::unique_ptr<testsupport::FaultServer> ignoring;
-    if (std::string(second.mode) == "nginx") {
-      SetTemplateServer(nginx_->BaseUrl() + "cdn/");
-    } else {
-      ignoring = std::make_unique<testsupport::FaultServer>(dir_.Utf8("cut.sfwb"),
-                                                            dir_.Utf8("fault"), second.mode);
-      SetTemplateServer(ignoring->BaseUrl());
+    if (std::string(c.second) == "v8") {
+      // Republished under the same folder, as a publisher should not.
+      Publish(8, v8, "T7");
+      dir_.Write(c.getFile ? "served.sfwb" : "cut.sfwb", v8);
     }
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(Installed(), newer);
-    const std::string log =
-        ignoring ? ignoring->Requests() : testsupport::ReadFile(dir_.Utf8("nginx/access.log"));
-    EXPECT_NE(log.find(second.logEvidence), std::string::npos) << log;
+    const size_t before = cut.Requests().size();
+    EXPECT_EQ(Run(), 0) << lastLog_;
+    EXPECT_TRUE(Installed() == c.expected);
+    const std::string requests = cut.Requests().substr(before);
+    const size_t get = requests.find("GET ");
+    ASSERT_NE(get, std::string::npos) << requests;
+    EXPECT_NE(requests.find(c.evidence, get), std::string::npos) << requests;
   }
+}
+
+// The CDN refuses connections: the template comes from the origin, and the
+// log says so.
+TEST_F(TemplateRefreshUnderWine, CdnDownFallsBackToTheOrigin) {
+  const std::string newer = Template(6, 200000);
+  Publish(6, newer);
+  dir_.Write("www/plain/" + Utf8ToAnsi("招标示范文本") + "/T6/" + Utf8ToAnsi("施工招标") + ".sfwb",
+             newer);
+  Install(Template(2, 100));
+  std::string refusing;
+  {
+    testsupport::FaultServer gone(dir_.Utf8("cut.sfwb"), dir_.Utf8("gone"), "normal");
+    refusing = gone.BaseUrl();
+  }
+  SetTemplateServer(refusing);
+  EXPECT_EQ(Run(), 0) << lastLog_;
+  EXPECT_TRUE(Installed() == newer);
+  const std::string log = RunLog();
+  EXPECT_NE(log.find("fallback from=" + refusing), std::string::npos) << log;
+  EXPECT_NE(log.find(" to=" + nginx_->BaseUrl() + "plain/"), std::string::npos) << log;
+  EXPECT_NE(log.find("end status=0"), std::string::npos) << log;
 }
 
 } // namespace
