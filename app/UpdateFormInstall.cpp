@@ -157,12 +157,12 @@ void TUpdateForm::acInstallExecute() {
     const std::string folder = GetInstallFolder();
     const bool checked = !exeName.empty() && IsUsableInstallFolder(folder);
     const bool inPlace = checked ? platform::FileExists(folder + exeName) : !hadInstallFolder;
+    const char* executable = exeName.empty()                  ? "unknown-product"
+                             : !IsUsableInstallFolder(folder) ? "no-folder"
+                             : inPlace                        ? "present"
+                                                              : "missing";
     Log(platform::FormatText("install %sexit=%u executable=%s folder=%s",
-                             exitCode ? "" : "started=0 ", code,
-                             !checked  ? "unchecked"
-                             : inPlace ? "present"
-                                       : "missing",
-                             folder));
+                             exitCode ? "" : "started=0 ", code, executable, folder));
     if (code == 0 && inPlace) {
       reinstall.MarkInstalled();
       RestoreRecentProjects();

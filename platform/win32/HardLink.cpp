@@ -4,6 +4,7 @@
 #include "platform/win32/WideText.h"
 
 #include <windows.h>
+#undef CreateHardLink
 
 namespace platform {
 

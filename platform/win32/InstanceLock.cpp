@@ -8,6 +8,7 @@
 // the same name in this process is refused as on Linux.
 #include "platform/InstanceLock.h"
 
+#include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "platform/TextFormat.h"
 #include "platform/win32/SystemError.h"
