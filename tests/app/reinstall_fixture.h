@@ -37,9 +37,9 @@ inline const char* const kUserProjects = "D:\\工程\\一号标段.zbs\r\n";
 inline const char* const kNewProgram = "#!/bin/sh\necho 招标工具 V7\n";
 
 enum class TUninstaller {
-  RemovesAll,     // the install folder, the Start-menu folder, the value
-  LeavesUserData, // the same, but data/用户.dat stays in place
-  RemovesSlowly,  // one file at a time, for the kill torture
+  RemovesAll,      // the install folder, the Start-menu folder, the value
+  LeavesUserData,  // the same, but data/用户.dat stays in place
+  RemovesOneByOne, // a file at a time, so that a kill can land in between
 };
 
 enum class TInstaller {
@@ -96,8 +96,9 @@ public:
             {"UPDATE_DRIVE_C", drive_}};
   }
 
-  // The old version in place, with its uninstaller.
-  void InstallOldVersion(TUninstaller uninstaller) {
+  // The old version in place, with its uninstaller; `extraFiles` small files
+  // more in lib/, to make a larger installation.
+  void InstallOldVersion(TUninstaller uninstaller, int extraFiles = 0) {
     std::filesystem::remove_all(InstallFolder());
     std::filesystem::remove_all(StartMenu());
     std::string library(64 << 10, '\0');
@@ -111,6 +112,9 @@ public:
     WriteFile(InstallFolder() + ".config/settings.ini", "[old]\r\n", 0600);
     WriteFile(InstallFolder() + "data/用户.dat", "user data of V6", 0644);
     WriteFile(InstallFolder() + "unins000.exe", UninstallerScript(uninstaller), 0755);
+    for (int i = 0; i < extraFiles; ++i)
+      WriteFile(InstallFolder() + "lib/模块" + std::to_string(i) + ".dat",
+                std::string(static_cast<size_t>(100 + i), static_cast<char>('a' + i % 26)), 0644);
     WriteFile(
         StartMenu() + "卸载 MQT6.exe.lnk",
         testsupport::MakeShellLink(
@@ -201,11 +205,9 @@ private:
       remove =
           "cd " + install + " && for f in * .[!.]*; do [ \"$f\" = data ] || rm -rf \"$f\"; done\n";
       break;
-    case TUninstaller::RemovesSlowly:
-      remove = "find " + install +
-               " -type f | while read -r f; do rm -f \"$f\"; sleep 0.02; done\n"
-               "rm -rf " +
-               install + "\n";
+    case TUninstaller::RemovesOneByOne:
+      remove = "find " + install + " -type f | while read -r f; do rm -f \"$f\"; done\n" +
+               "rm -rf " + install + "\n";
       break;
     }
     return "#!/bin/sh\necho \"uninstall $*\" >> " + Quoted(Log()) + "\n" + remove + "rm -rf " +
@@ -216,6 +218,7 @@ private:
   std::string InstallerScript(TInstaller kind, int delayMs) const {
     const std::string install = Quoted(InstallFolder());
     const std::string record = "echo \"install $*\" >> " + Quoted(Log()) + "\n";
+    const std::string done = "echo 'install done' >> " + Quoted(Log()) + "\n";
     const std::string pause =
         delayMs > 0 ? "sleep " + std::to_string(delayMs / 1000.0) + "\n" : std::string();
     const std::string registry =
@@ -227,11 +230,11 @@ private:
              "printf 'V7 library' > " + Quoted(InstallFolder() + "bin/组件.dll") + "\n" + "[ -f " +
              Quoted(InstallFolder() + "data/用户.dat") + " ] && printf 'V7 data' > " +
              Quoted(InstallFolder() + "data/用户.dat") + "\nprintf added > " +
-             Quoted(InstallFolder() + "bin/新增.dll") + "\nexit 1\n";
+             Quoted(InstallFolder() + "bin/新增.dll") + "\n" + done + "exit 1\n";
     case TInstaller::NoProgram:
       return "#!/bin/sh\n" + record + "mkdir -p " + install + "/bin\n" + pause +
              "printf 'V7 library' > " + Quoted(InstallFolder() + "bin/组件.dll") + "\n" + registry +
-             "exit 0\n";
+             done + "exit 0\n";
     case TInstaller::CannotStart:
       return "#!/nonexistent/sh\n" + record;
     case TInstaller::HtmlPage:
@@ -241,7 +244,7 @@ private:
       return "#!/bin/sh\n" + record + "mkdir -p " + install + "/bin\n" + pause +
              "printf 'V7 library' > " + Quoted(InstallFolder() + "bin/组件.dll") + "\n: > " +
              Quoted(InstallFolder() + "RecentProject.log") + "\n" + registry + "printf '%s' '" +
-             kNewProgram + "' > " + Quoted(InstallFolder() + "MQT6.exe") + "\nexit 0\n";
+             kNewProgram + "' > " + Quoted(InstallFolder() + "MQT6.exe") + "\n" + done + "exit 0\n";
     }
     return {};
   }
