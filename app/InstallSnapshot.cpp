@@ -123,6 +123,9 @@ bool TInstallSnapshot::Take(TSnapshotCounts& counts, std::string& failedFile) {
         linked_.push_back(target);
         continue;
       }
+      // A copy takes the attributes of the original (Windows gives a new
+      // file the plain ones).
+      platform::SetFileAttributes(target, file.attributes);
       ++counts.copied;
       counts.copiedBytes += file.size;
     }
@@ -186,7 +189,8 @@ bool TInstallSnapshot::Restore(TSnapshotCounts& counts, std::string& failedFile)
         whole = false;
         continue;
       }
-      if (IsReadOnly(file.attributes)) platform::SetFileAttributes(target, file.attributes);
+      if (*placement == platform::TPlacement::Copied)
+        platform::SetFileAttributes(target, file.attributes);
       placed[folder].insert(file.name);
       ++counts.files;
       counts.bytes += file.size;
