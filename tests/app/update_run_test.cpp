@@ -65,10 +65,14 @@ protected:
                                       std::optional<std::string> display = std::nullopt) {
     std::vector<std::string> argv{dir_.Utf8("exe/update")};
     argv.insert(argv.end(), args.begin(), args.end());
-    return std::make_unique<ChildProcess>(argv,
-                                          std::map<std::string, std::optional<std::string>>{
-                                              {"DISPLAY", display}, {"TMPDIR", dir_.Utf8("tmp")}},
-                                          dir_.Utf8(out));
+    return std::make_unique<ChildProcess>(
+        argv,
+        std::map<std::string, std::optional<std::string>>{
+            {"DISPLAY", display},
+            {"TMPDIR", dir_.Utf8("tmp")},
+            {"LSAN_OPTIONS", "print_suppressions=0:suppressions=" UPDATER_SOURCE_DIR
+                             "/tests/app/lsan-suppressions.txt"}},
+        dir_.Utf8(out));
   }
   std::string Installed() const { return dir_.Read("exe/招标示范文本/施工招标.sfwb"); }
   std::string ServerLog() const { return testsupport::ReadFile(dir_.Utf8("nginx/access.log")); }
