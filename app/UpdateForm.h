@@ -150,8 +150,9 @@ public:
   // ended with 0 and the product's program lies in the install folder that
   // the registry names then: the working folder goes and the window closes.
   // Otherwise the snapshot is put back, the download kept, and the window
-  // says so. Raises when an uninstall shortcut cannot be read or a batch
-  // file cannot be written.
+  // says so. A snapshot that could not be put back is put back first at the
+  // next press. Raises when an uninstall shortcut cannot be read, a batch
+  // file cannot be written, or an earlier snapshot still cannot be put back.
   void acInstallExecute();
   // True when a running process is the program `exeName` (its file name, or
   // its whole text, compared ignoring the case of ASCII letters).

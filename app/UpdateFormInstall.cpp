@@ -121,6 +121,11 @@ void TUpdateForm::acInstallExecute() {
     ShowInformationText(platform::FormatText(tx::kInstallRefused, kind, kind));
     return;
   }
+  // An earlier attempt whose old version could not be put back keeps its
+  // record and its snapshot, the only whole copy of that version: it is
+  // undone first (raising again when it still cannot be), never replaced by
+  // a snapshot of what is left.
+  RecoverInterruptedReinstall();
   // Uninstalling with nothing to install would leave the user without the
   // product.
   const TStringList installers = ListInstallers();

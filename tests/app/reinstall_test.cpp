@@ -361,6 +361,36 @@ TEST(Reinstall, AnOldVersionThatCannotBePutBackKeepsItsRecordForTheNextStart) {
   EXPECT_FALSE(s.Exists(std::string(kWorking) + "Reinstall.ini"));
 }
 
+TEST(Reinstall, ARestoreThatFailedIsDoneBeforeTheNextAttemptTakesItsSnapshot) {
+  TLocalScene s;
+  if (::geteuid() == 0 && std::system("command -v chattr >/dev/null") != 0)
+    GTEST_SKIP() << "no chattr";
+  const std::string folder = s.scene.InstallFolder();
+  // An installer that fails and leaves the install folder unwritable, as a
+  // security program that holds it might.
+  s.scene.Root().Write(std::string(kWorking) + "招标工具.exe",
+                       "#!/bin/sh\nmkdir -p '" + folder +
+                           "'\nif [ $(id -u) = 0 ]; then chattr +i '" + folder +
+                           "'; else chmod 555 '" + folder + "'; fi\nexit 1\n");
+  auto form = s.Form();
+  form->acInstallExecute();
+  const bool unwritable = std::system(("chattr -i '" + folder + "' 2>/dev/null").c_str()) == 0 ||
+                          ::chmod(folder.c_str(), 0755) == 0;
+  ASSERT_TRUE(unwritable);
+  ASSERT_EQ(form->messages.size(), 1u);
+  EXPECT_EQ(form->messages[0].rfind("无法恢复原版本：", 0), 0u) << form->messages[0];
+  EXPECT_TRUE(s.Exists(std::string(kWorking) + "Reinstall.ini"));
+
+  // The folder is writable again; the next 确定 puts the old version back
+  // before it takes a new snapshot, and its installer fails too.
+  s.scene.Installer(TInstaller::Fails);
+  form->messages.clear();
+  form->acInstallExecute();
+  EXPECT_EQ(form->messages,
+            std::vector<std::string>{"安装未完成（错误代码 1），已恢复原版本，请重试。"});
+  EXPECT_EQ(s.scene.OldVersionDefects(), "") << s.RunLog();
+}
+
 TEST(Reinstall, TheRecordKeepsEveryTextAsItWas) {
   testsupport::TempFolder dir;
   TReinstallRecord record;
