@@ -118,8 +118,7 @@ TReinstall::TBegin TReinstall::Begin() {
   else if (platform::DirectoryExists(record.startMenuFolder) &&
            !CanWriteFolder(record.startMenuFolder))
     denied = record.startMenuFolder;
-  else if (!platform::WriteRegistryString(record.registryKey, record.registryValueName,
-                                          record.registryData))
+  else if (!platform::CanWriteRegistryKey(record.registryKey))
     denied = record.registryKey;
   if (!denied.empty()) {
     form_.Log("snapshot skipped reason=rights path=" + denied);

@@ -30,6 +30,11 @@ std::optional<std::string> ReadRegistryString(const std::string& keyPath,
 bool WriteRegistryString(const std::string& keyPath, const std::string& valueName,
                          const std::string& value);
 
+// Whether WriteRegistryString may write values of the existing key
+// `keyPath`, asked without writing anything (a write, even of the same text,
+// could change the value's type).
+bool CanWriteRegistryKey(const std::string& keyPath);
+
 // Removes the value; true when it is gone afterwards, also when it (or its
 // key) was not there.
 bool DeleteRegistryValue(const std::string& keyPath, const std::string& valueName);

@@ -79,6 +79,15 @@ bool WriteRegistryString(const std::string& keyPath, const std::string& valueNam
   return updated && WriteFileAtomically(RegistryFile(), *updated);
 }
 
+bool CanWriteRegistryKey(const std::string& /*keyPath*/) {
+  // The file is replaced through a temporary file beside it.
+  const std::string file = AnsiToUtf8(RegistryFile());
+  const auto slash = file.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
+  return ::access(folder.c_str(), W_OK | X_OK) == 0 &&
+         (::access(file.c_str(), F_OK) != 0 || ::access(file.c_str(), W_OK) == 0);
+}
+
 bool DeleteRegistryValue(const std::string& keyPath, const std::string& valueName) {
   std::string text;
   switch (ReadRegularFile(RegistryFile(), text)) {

@@ -54,6 +54,14 @@ bool WriteRegistryString(const std::string& keyPath, const std::string& valueNam
   return rc == ERROR_SUCCESS;
 }
 
+bool CanWriteRegistryKey(const std::string& keyPath) {
+  HKEY key = nullptr;
+  const LSTATUS rc =
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &key);
+  if (rc == ERROR_SUCCESS) RegCloseKey(key);
+  return rc == ERROR_SUCCESS;
+}
+
 bool DeleteRegistryValue(const std::string& keyPath, const std::string& valueName) {
   HKEY key = nullptr;
   const LSTATUS opened =

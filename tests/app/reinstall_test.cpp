@@ -238,16 +238,20 @@ TEST(Reinstall, ADiskTooFullForTheSnapshotUninstallsNothing) {
 }
 
 TEST(Reinstall, WithoutTheRightsToPutItBackTheReinstallGoesOnAsBefore) {
-  TLocalScene s;
-  s.scene.Installer(TInstaller::Fails);
-  TUnwritableFolder locked(s.scene.InstallFolder());
-  if (!locked.Unwritable()) GTEST_SKIP() << "the install folder cannot be made unwritable here";
-  auto form = s.Form();
-  form->acInstallExecute();
-  EXPECT_EQ(form->messages, std::vector<std::string>{"安装未完成（错误代码 1），请重试。"});
-  EXPECT_NE(s.RunLog().find("snapshot skipped reason=rights path="), std::string::npos);
-  EXPECT_FALSE(s.Exists(std::string(kWorking) + "Snapshot"));
-  EXPECT_TRUE(s.Exists(std::string(kWorking) + "招标工具.exe"));
+  for (const bool registry : {false, true}) {
+    SCOPED_TRACE(registry ? "registry not writable" : "install folder not writable");
+    TLocalScene s;
+    s.scene.Installer(TInstaller::Fails);
+    TUnwritableFolder locked(registry ? s.scene.Root().Utf8("registry.ini")
+                                      : s.scene.InstallFolder());
+    if (!locked.Unwritable()) GTEST_SKIP() << "it cannot be made unwritable here";
+    auto form = s.Form();
+    form->acInstallExecute();
+    EXPECT_EQ(form->messages, std::vector<std::string>{"安装未完成（错误代码 1），请重试。"});
+    EXPECT_NE(s.RunLog().find("snapshot skipped reason=rights path="), std::string::npos);
+    EXPECT_FALSE(s.Exists(std::string(kWorking) + "Snapshot"));
+    EXPECT_TRUE(s.Exists(std::string(kWorking) + "招标工具.exe"));
+  }
 }
 
 // Where a crash stops the install step, and what the next start finds.

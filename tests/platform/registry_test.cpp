@@ -99,8 +99,10 @@ TEST_F(RegistryFile, WritesAndDeletesValuesKeepingEveryOtherLine) {
   Use(dir_.Utf8("new.ini"));
   ASSERT_TRUE(platform::WriteRegistryString(key_, "ZBPath", "/opt/zb"));
   EXPECT_EQ(ReadRegistryString(key_, "ZBPath"), "/opt/zb");
+  EXPECT_TRUE(platform::CanWriteRegistryKey(key_));
   // A registry file that cannot be written is left as it was.
   Use(dir_.Utf8("missing folder/r.ini"));
+  EXPECT_FALSE(platform::CanWriteRegistryKey(key_));
   EXPECT_FALSE(platform::WriteRegistryString(key_, "ZBPath", "/opt/zb"));
   dir_.MakeFolder("folder.ini");
   Use(dir_.Utf8("folder.ini"));

@@ -64,7 +64,9 @@ TEST_F(Registry, MissingKeyOrAKeyOnlyInThe64BitViewCannotBeOpened) {
 
 TEST_F(Registry, WritesAndDeletesValuesInThe32BitViewCreatingTheKey) {
   const std::string value = Utf8ToAnsi("C:\\Program Files (x86)\\Zorva\\招标工具");
+  EXPECT_FALSE(platform::CanWriteRegistryKey(key_)) << "there is no such key yet";
   ASSERT_TRUE(platform::WriteRegistryString(key_, "ZBPath", value));
+  EXPECT_TRUE(platform::CanWriteRegistryKey(key_));
   EXPECT_EQ(ReadRegistryString(key_, "ZBPath"), value);
   ASSERT_TRUE(platform::WriteRegistryString(key_, "", "unnamed"));
   EXPECT_EQ(ReadRegistryString(key_, ""), "unnamed");
