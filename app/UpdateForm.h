@@ -148,11 +148,18 @@ public:
   //
   // The install action. While the product runs it only shows why it cannot
   // install. Without an installer in the working folder it says so and
-  // changes nothing. Otherwise it backs up the recent-project list,
-  // uninstalls the old version, installs the downloaded one and restores the
-  // list; when the installer succeeds it deletes the working folder and
-  // closes the window, when it fails it keeps both and says so. Raises when
-  // an uninstall shortcut cannot be read or a batch file cannot be written.
+  // changes nothing. An installer that is no program this system starts is
+  // deleted, DoneSize set to 0 and the offer shown again, with nothing
+  // uninstalled. Otherwise it backs up the recent-project list, takes a
+  // snapshot of the old version (Reinstall.h; refused with a message when
+  // the disk cannot hold it), uninstalls the old version, installs the
+  // downloaded one and restores the list. The installer succeeded when it
+  // ended with 0 and the product's program lies in the install folder that
+  // the registry names then: the working folder goes and the window closes.
+  // Otherwise the snapshot is put back, the download kept, and the window
+  // says so. A snapshot that could not be put back is put back first at the
+  // next press. Raises when an uninstall shortcut cannot be read, a batch
+  // file cannot be written, or an earlier snapshot still cannot be put back.
   void acInstallExecute();
   // True when a running process is the program `exeName` (its file name, or
   // its whole text, compared ignoring the case of ASCII letters).
@@ -171,8 +178,23 @@ public:
   // named after the product kind with ".exe".
   TStringList ListInstallers() const;
   // Writes install.bat into the working folder, a line per installer, and
-  // runs it; returns its exit code. Raises when it cannot be written.
-  uint32_t InstallPackage();
+  // runs it; returns its exit code, nullopt when it could not be started.
+  // Raises when it cannot be written.
+  std::optional<uint32_t> InstallPackage();
+  // The registry value that names the install folder: ZBPath, TBPath, or
+  // the key's unnamed value (empty) for another product.
+  std::string GetInstallValueName() const;
+  // The lock that one updater holds on the working folder for its run: a
+  // file beside the folder (platform/InstanceLock.h).
+  std::string GetWorkingFolderLock() const;
+  // At the start of a run, before anything else writes: finishes or undoes
+  // a reinstall that a crash interrupted (ReinstallRecord.h). Raises when
+  // the old version cannot be put back; its record stays for the next start.
+  void RecoverInterruptedReinstall();
+  // The bytes the user may still write on the volume of `folder`, -1 when
+  // unknown. Virtual, so that tests can fill the disk.
+  virtual int64_t FreeDiskSpace(const std::string& folder) const;
+
   // The target of a shortcut file; raises when it cannot be read.
   std::string ReadShortcutTarget(const std::string& path) const;
   // Runs the file to its end; its exit code, 0 when it could not start.

@@ -3,13 +3,17 @@
 //
 // The uninstaller and the installer run through batch files in the working
 // folder, one line per program: its path in double quotes, a blank and
-// "/quiet", lines ended by CR LF, in ANSI.
+// "/quiet", lines ended by CR LF, in ANSI. The reinstall can be undone
+// (Reinstall.h): nothing is uninstalled for a download that is no program,
+// and a failed installer gets the old version put back.
+#include "app/Reinstall.h"
 #include "app/UpdateForm.h"
 #include "app/UpdateFormTexts.h"
 #include "common/ZorvaFileUtils.h"
 #include "common/ZorvaUiUtils.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/ProgramImage.h"
 #include "platform/ShellLink.h"
 #include "platform/TextFormat.h"
 
@@ -19,6 +23,9 @@ namespace tx = updatetexts;
 
 const char* const kRecentProjects = "RecentProject.log";
 const char* const kQuietSwitch = "/quiet";
+// The code of a program that could not be started, as the command
+// interpreter gives it.
+constexpr uint32_t kCannotStart = 9009;
 
 // A '%' in the path is doubled: the command interpreter would otherwise take
 // "%NAME%" in a folder name for a variable and start another program.
@@ -79,6 +86,33 @@ bool IsUsableInstallFolder(const std::string& folder) {
   return folder.find_first_not_of(platform::PathDelim) != std::string::npos;
 }
 
+// Every installer must be a program this system starts before anything is
+// uninstalled for it. Those that are not are deleted and the offer shows
+// again, as for a download that failed its checks. False when one was
+// refused.
+bool AllInstallersArePrograms(TUpdateForm& form, const TStringList& installers) {
+  bool refused = false;
+  for (int i = 0; i < installers.Count(); ++i) {
+    const auto format = platform::ReadProgramFormat(installers[i]);
+    const bool program = format && platform::IsNativeProgramFormat(*format);
+    form.Log(platform::FormatText("install check file=%s format=%s result=%s", installers[i],
+                                  format ? platform::ProgramFormatName(*format) : "none",
+                                  program ? "program" : "refused"));
+    if (program) continue;
+    platform::DeleteFile(installers[i]);
+    refused = true;
+  }
+  if (!refused) return true;
+  form.WriteDoneSize(0);
+  form.controls[ControlId::pnl3].visible = false;
+  form.controls[ControlId::pbUpdate].position = 0;
+  form.controls[ControlId::pnl1].visible = true;
+  if (form.View()) form.View()->Repaint(std::nullopt);
+  form.ReportFailure(tx::kPackageCorrupt, TExitStatus::Refused);
+  form.ShowInformationText(tx::kPackageCorrupt);
+  return false;
+}
+
 } // namespace
 
 void TUpdateForm::acInstallExecute() {
@@ -87,31 +121,75 @@ void TUpdateForm::acInstallExecute() {
     ShowInformationText(platform::FormatText(tx::kInstallRefused, kind, kind));
     return;
   }
+  // An earlier attempt whose old version could not be put back keeps its
+  // record and its snapshot, the only whole copy of that version: it is
+  // undone first (raising again when it still cannot be), never replaced by
+  // a snapshot of what is left.
+  RecoverInterruptedReinstall();
   // Uninstalling with nothing to install would leave the user without the
   // product.
-  if (ListInstallers().Count() == 0) {
+  const TStringList installers = ListInstallers();
+  if (installers.Count() == 0) {
     ShowInformationText(tx::kNoInstaller);
     return;
   }
+  if (!AllInstallersArePrograms(*this, installers)) return;
 
+  const bool hadInstallFolder = IsUsableInstallFolder(GetInstallFolder());
   BackupRecentProjects();
+  TReinstall reinstall(*this);
+  if (reinstall.Begin() == TReinstall::TBegin::NoSpace) {
+    ReportFailure(tx::kSnapshotNoSpace, TExitStatus::Error);
+    ShowInformationText(tx::kSnapshotNoSpace);
+    return;
+  }
   // The uninstaller's exit code is not examined: uninstallers commonly fail
   // when there was nothing to remove.
   UninstallOldVersion();
-  const uint32_t installerCode = InstallPackage();
-  RestoreRecentProjects();
-  if (installerCode != 0) {
+  std::string text;
+  std::string failedFile;
+  if (!reinstall.EnterInstall()) {
+    // The snapshot cannot be kept apart from what the installer would
+    // write: the old version goes back before any installer runs.
+    text = reinstall.Undo(failedFile) ? tx::kSnapshotNoSpace.str()
+                                      : platform::FormatText(tx::kRestoreFailed, failedFile);
+  } else {
+    const std::optional<uint32_t> exitCode = InstallPackage();
+    const uint32_t code = exitCode.value_or(kCannotStart);
+    // An installer may end with 0 and install nothing: the product's
+    // program in the install folder that the registry names now tells.
+    const std::string exeName = GetProductExeName();
+    const std::string folder = GetInstallFolder();
+    const bool checked = !exeName.empty() && IsUsableInstallFolder(folder);
+    const bool inPlace = checked ? platform::FileExists(folder + exeName) : !hadInstallFolder;
+    const char* executable = exeName.empty()                  ? "unknown-product"
+                             : !IsUsableInstallFolder(folder) ? "no-folder"
+                             : inPlace                        ? "present"
+                                                              : "missing";
+    Log(platform::FormatText("install %sexit=%u executable=%s folder=%s",
+                             exitCode ? "" : "started=0 ", code, executable, folder));
+    if (code == 0 && inPlace) {
+      reinstall.MarkInstalled();
+      RestoreRecentProjects();
+      reinstall.Finish();
+      DeleteFolderTree(GetWorkingFolder());
+      Log("installed");
+      ClearExitStatus();
+      Close();
+      return;
+    }
     // The downloaded installer stays for the next attempt.
-    const std::string text =
-        platform::FormatText(tx::kInstallFailed, static_cast<int32_t>(installerCode));
-    ReportFailure(text, TExitStatus::Error);
-    ShowInformationText(text);
-    return;
+    const auto signedCode = static_cast<int32_t>(code);
+    if (!reinstall.HasSnapshot())
+      text = platform::FormatText(tx::kInstallFailed, signedCode);
+    else if (reinstall.Undo(failedFile))
+      text = platform::FormatText(tx::kInstallRestored, signedCode);
+    else
+      text = platform::FormatText(tx::kRestoreFailed, failedFile);
   }
-  DeleteFolderTree(GetWorkingFolder());
-  Log("installed");
-  ClearExitStatus();
-  Close();
+  RestoreRecentProjects();
+  ReportFailure(text, TExitStatus::Error);
+  ShowInformationText(text);
 }
 
 bool TUpdateForm::IsProcessRunning(const std::string& exeName) const {
@@ -160,7 +238,9 @@ void TUpdateForm::UninstallOldVersion() {
   }
   const std::string batchFile = GetWorkingFolder() + "Uninstall.bat";
   list.SaveToFile(batchFile);
-  RunAndWait(batchFile, platform::swHide);
+  const std::optional<uint32_t> code = platform::TryRunAndWait(batchFile, platform::swHide);
+  Log(code ? platform::FormatText("uninstall exit=%u lines=%d", *code, list.Count())
+           : platform::FormatText("uninstall started=0 lines=%d", list.Count()));
 }
 
 TStringList TUpdateForm::ListInstallers() const {
@@ -169,13 +249,13 @@ TStringList TUpdateForm::ListInstallers() const {
   return list;
 }
 
-uint32_t TUpdateForm::InstallPackage() {
+std::optional<uint32_t> TUpdateForm::InstallPackage() {
   TStringList list = ListInstallers();
   for (int i = 0; i < list.Count(); ++i)
     list[i] = BatchLine(list[i], kQuietSwitch);
   const std::string batchFile = GetWorkingFolder() + "install.bat";
   list.SaveToFile(batchFile);
-  return RunAndWait(batchFile, platform::swHide);
+  return platform::TryRunAndWait(batchFile, platform::swHide);
 }
 
 std::string TUpdateForm::ReadShortcutTarget(const std::string& path) const {

@@ -52,4 +52,12 @@ inline const platform::AnsiText kStartMenuFolder{
     "C:\\Documents and Settings\\All Users\\「开始」菜单\\程序\\Zorva电子%s"};
 inline const platform::AnsiText kUninstallPattern{"卸载 *.*"};
 
+// The reinstall that can be undone, and the one updater per working folder.
+inline const platform::AnsiText kInstallRestored{
+    "安装未完成（错误代码 %d），已恢复原版本，请重试。"};
+inline const platform::AnsiText kSnapshotNoSpace{"磁盘空间不足，无法备份当前版本，未进行安装。"};
+inline const platform::AnsiText kRestoreFailed{
+    "无法恢复原版本：“%s”无法写入。请检查权限和磁盘空间，然后重新启动在线升级。"};
+inline const platform::AnsiText kUpdaterBusy{"在线升级已在运行。"};
+
 } // namespace updatetexts

@@ -3,10 +3,13 @@
 #include "app/UpdateForm.h"
 #include "app/UpdateFormTexts.h"
 #include "app/UpdateWindow.h"
+#include "platform/FileSystem.h"
+#include "platform/InstanceLock.h"
 #include "platform/MessageDialog.h"
 #include "platform/TextFormat.h"
 
 #include <exception>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -17,10 +20,39 @@ int Finish(TUpdateForm& form) {
   return status;
 }
 
+// Another updater holds the working folder: this one touches nothing and
+// ends. A run that would show its window at once (no region file: the check
+// runs in the window) says so; a silent run (a product's silent check, a
+// template refresh) only ends, with its status and the text on standard
+// error.
+int RefuseSecondUpdater(TUpdateForm& form) {
+  const bool windowAtOnce = !platform::FileExists(form.ExeFolder() + "Region.ini") &&
+                            !platform::FileExists(form.ExeFolder() + "SH.ini");
+  form.Log(platform::FormatText("busy lock=%s mode=%s", form.GetWorkingFolderLock(),
+                                windowAtOnce ? "window" : "silent"));
+  form.ReportFailure(updatetexts::kUpdaterBusy, TExitStatus::Busy);
+  if (windowAtOnce && platform::DisplayAvailable())
+    form.ShowInformationText(updatetexts::kUpdaterBusy);
+  return Finish(form);
+}
+
 } // namespace
 
 int RunUpdater(std::vector<std::string> args) {
   TUpdateForm form(std::move(args));
+  // Held until the run ends; nothing of the run writes before it is taken.
+  std::unique_ptr<platform::TInstanceLock> lock;
+  try {
+    lock = platform::TInstanceLock::TryAcquire(form.GetWorkingFolderLock());
+    if (lock) form.RecoverInterruptedReinstall();
+  } catch (const std::exception& e) {
+    // Without the lock, or with a reinstall that could not be undone, the
+    // run must not go on to download or install.
+    form.ReportError(e);
+    return Finish(form);
+  }
+  if (!lock) return RefuseSecondUpdater(form);
+
   try {
     form.FormCreate();
   } catch (const std::exception& e) {

@@ -2,6 +2,7 @@
 // Replacing a file's contents so that a reader, a crash or a full disk sees
 // either the old file or the new one, never a mixture.
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,5 +29,10 @@ bool WriteFileAtomically(const std::string& ansiPath, std::string_view data);
 bool ReplaceFileContents(const std::string& ansiPath,
                          const std::function<bool(const TWriteChunk& write)>& fill,
                          int newFileMode = -1);
+
+// When `fileName` is the name of a temporary file that a replacement left in
+// the folder because it was killed before the end, the name of the file it
+// was to replace; else nullopt.
+std::optional<std::string> ReplacementLeftoverTarget(const std::string& fileName);
 
 } // namespace platform

@@ -2,6 +2,7 @@
 // Processes: the snapshot of the running processes, termination, and running
 // a program (or a batch file) to its end. Texts are ANSI.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,12 @@ enum : int32_t { swHide = 0, swShowNormal = 1 };
 // as 9009, as with the Windows command interpreter. A program that is killed
 // by a signal counts as 128 + the signal.
 uint32_t RunAndWait(const std::string& path, int32_t showWindow);
+
+// RunAndWait that tells a file that could not be started (missing, not a
+// program, no rights; a batch file that cannot be read) from one that ended
+// with 0: nullopt for the first. A batch file that starts is started, even
+// when a line's program cannot be: the line's code (9009) tells.
+std::optional<uint32_t> TryRunAndWait(const std::string& path, int32_t showWindow);
 
 // The words of a batch line: separated by blanks (spaces and tabs) outside
 // double quotes. A double quote starts quoted text, which a double quote

@@ -212,6 +212,16 @@ std::optional<std::string> SetProfileValue(std::string_view text, std::string_vi
   return result;
 }
 
+std::optional<std::string> RemoveProfileValue(std::string_view text, std::string_view section,
+                                              std::string_view key) {
+  const auto lines = SplitLines(text);
+  const Location at = Find(text, lines, Trim(section), Trim(key));
+  if (!at.keyLine) return std::nullopt;
+  std::string result(text.substr(0, at.keyLine->begin));
+  result.append(text.substr(at.keyLine->next));
+  return result;
+}
+
 std::string ReadProfileStringFromText(const std::string& text, const std::string& section,
                                       const std::string& key, const std::string& defaultValue) {
   return FindProfileValue(text, section, key).value_or(defaultValue);

@@ -27,4 +27,9 @@ bool HasProfileSection(std::string_view text, std::string_view section);
 std::optional<std::string> SetProfileValue(std::string_view text, std::string_view section,
                                            std::string_view key, std::string_view value);
 
+// `text` without the line of `key` in the first section named `section`,
+// every other line kept; nullopt when there is no such key.
+std::optional<std::string> RemoveProfileValue(std::string_view text, std::string_view section,
+                                              std::string_view key);
+
 } // namespace platform

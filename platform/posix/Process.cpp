@@ -260,10 +260,14 @@ bool TerminateProcess(const TProcessEntry& process, uint32_t /*exitCode*/) {
   return ended;
 }
 
-uint32_t RunAndWait(const std::string& path, int32_t /*showWindow*/) {
+std::optional<uint32_t> TryRunAndWait(const std::string& path, int32_t /*showWindow*/) {
   const std::string utf8 = Absolute(AnsiToUtf8(path));
-  if (IsBatchFile(path)) return RunBatchFile(utf8).value_or(0);
-  return SpawnAndWait(utf8, {utf8}, FolderOf(utf8)).value_or(0);
+  if (IsBatchFile(path)) return RunBatchFile(utf8);
+  return SpawnAndWait(utf8, {utf8}, FolderOf(utf8));
+}
+
+uint32_t RunAndWait(const std::string& path, int32_t showWindow) {
+  return TryRunAndWait(path, showWindow).value_or(0);
 }
 
 } // namespace platform

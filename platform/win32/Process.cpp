@@ -88,7 +88,7 @@ bool TerminateProcess(const TProcessEntry& process, uint32_t exitCode) {
   return ended;
 }
 
-uint32_t RunAndWait(const std::string& path, int32_t showWindow) {
+std::optional<uint32_t> TryRunAndWait(const std::string& path, int32_t showWindow) {
   // The command line is the path alone, quoted so that blanks in it stay
   // part of it. CreateProcessA may write into the command line.
   std::string commandLine = "\"" + path + "\"";
@@ -100,7 +100,7 @@ uint32_t RunAndWait(const std::string& path, int32_t showWindow) {
   PROCESS_INFORMATION info{};
   if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
                       nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info))
-    return 0;
+    return std::nullopt;
   while (WaitForSingleObject(info.hProcess, kWaitRoundMs) == WAIT_TIMEOUT) {
   }
   DWORD code = 0;
@@ -108,6 +108,10 @@ uint32_t RunAndWait(const std::string& path, int32_t showWindow) {
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
   return code;
+}
+
+uint32_t RunAndWait(const std::string& path, int32_t showWindow) {
+  return TryRunAndWait(path, showWindow).value_or(0);
 }
 
 } // namespace platform

@@ -1,6 +1,6 @@
-// The registry on Windows, opened for reading only: the updater never writes
-// it, and asking for more than reading would fail for a user without
-// administrator rights.
+// The registry on Windows, in the 32-bit view, where the products' 32-bit
+// installers register. A key is opened for no more than the call needs:
+// asking for more would fail for a user without administrator rights.
 #include "platform/Registry.h"
 
 #include <windows.h>
@@ -39,6 +39,38 @@ std::optional<std::string> ReadRegistryString(const std::string& keyPath,
   }
   RegCloseKey(key);
   return text;
+}
+
+bool WriteRegistryString(const std::string& keyPath, const std::string& valueName,
+                         const std::string& value) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  const LSTATUS rc = RegSetValueExA(key, valueName.empty() ? nullptr : valueName.c_str(), 0, REG_SZ,
+                                    reinterpret_cast<const BYTE*>(value.c_str()),
+                                    static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS;
+}
+
+bool CanWriteRegistryKey(const std::string& keyPath) {
+  HKEY key = nullptr;
+  const LSTATUS rc =
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &key);
+  if (rc == ERROR_SUCCESS) RegCloseKey(key);
+  return rc == ERROR_SUCCESS;
+}
+
+bool DeleteRegistryValue(const std::string& keyPath, const std::string& valueName) {
+  HKEY key = nullptr;
+  const LSTATUS opened =
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &key);
+  if (opened == ERROR_FILE_NOT_FOUND) return true;
+  if (opened != ERROR_SUCCESS) return false;
+  const LSTATUS rc = RegDeleteValueA(key, valueName.empty() ? nullptr : valueName.c_str());
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
 } // namespace platform

@@ -90,12 +90,15 @@ protected:
     ::chmod(root_.Utf8(name).c_str(), 0600);
   }
 
-  // An installer that records its run, leaves a fresh, empty recent-project
-  // list in the install folder as a new installation does, and ends with
-  // `code`.
+  // An installer that records its run, leaves the product's program and a
+  // fresh, empty recent-project list in the install folder as a new
+  // installation does, and ends with `code`.
   void WriteInstaller(const std::string& name, int code) {
     WriteProgram(name, "echo \"install $*\" >> '" + Log() +
                            "'\n"
+                           "mkdir -p '" +
+                           root_.Utf8(kInstallFolder) + "'\necho 7 > '" + root_.Utf8(kInstallFolder) +
+                           "MQT6.exe'\n"
                            ": > '" +
                            root_.Utf8(kInstallFolder) +
                            "RecentProject.log'\n"

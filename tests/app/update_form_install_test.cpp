@@ -102,8 +102,8 @@ TEST_F(InstallTest, FailedInstallKeepsTheWorkingFolderAndSaysSo) {
   WriteInstaller(std::string(kWorkingFolder) + "招标工具.exe", 3);
   TInstallForm form = Form();
   form.acInstallExecute();
-  EXPECT_EQ(form.messages,
-            std::vector<std::string>{Utf8ToAnsi("安装未完成（错误代码 3），请重试。")});
+  EXPECT_EQ(form.messages, std::vector<std::string>{
+                               Utf8ToAnsi("安装未完成（错误代码 3），已恢复原版本，请重试。")});
   EXPECT_EQ(ReadLog(), "uninstall /quiet\nbacked up\ninstall /quiet\n");
   EXPECT_TRUE(root_.Exists(std::string(kWorkingFolder) + "招标工具.exe"));
   EXPECT_EQ(root_.Read(InstallFolderFile("RecentProject.log")), "我的工程\r\n");

@@ -66,7 +66,8 @@ protected:
                                                              "/V7/ { limit_rate 300k; }\n");
     dir_.Write(packageDir + Utf8ToAnsi("招标工具") + ".exe",
                "#!/bin/sh\necho \"install $*\" >> '" + dir_.Utf8("log.txt") + "'\necho 7 > '" +
-                   dir_.Utf8(kInstall) + "version.txt'\n" + "# " + std::string(600000, 'x') + "\n");
+                   dir_.Utf8(kInstall) + "version.txt'\n: > '" + dir_.Utf8(kInstall) +
+                   "MQT6.exe'\n" + "# " + std::string(600000, 'x') + "\n");
     Publish("0");
     WriteConfig(server_->BaseUrl(), 6);
     dir_.Write(

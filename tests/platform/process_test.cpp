@@ -84,6 +84,32 @@ TEST(Process, RunAndWaitStartsTheFileInItsFolderAndReturnsItsCode) {
   EXPECT_EQ(platform::RunAndWait(folder.Ansi("missing.exe"), platform::swHide), 0u);
 }
 
+TEST(Process, TryRunAndWaitTellsAProgramThatCouldNotStartFromOneThatEndedWithZero) {
+  TempFolder folder;
+  WriteProgram(folder, "ok.exe", folder.Utf8("record.txt"), 0);
+  folder.Write("page.exe", "<html>404</html>\n");
+  folder.Write("no interpreter.exe", "#!/nonexistent/sh\n");
+  folder.Write("lines.bat", "\"" + folder.Utf8("no interpreter.exe") + "\" /quiet\r\n");
+  struct Case {
+    const char* file;
+    std::optional<uint32_t> code;
+  } cases[] = {
+      {"ok.exe", 0u},
+      {"missing.exe", std::nullopt},
+      {"page.exe", std::nullopt},
+      {"no interpreter.exe", std::nullopt},
+      {"missing.bat", std::nullopt},
+      // The batch file ran; its line's program did not start.
+      {"lines.bat", 9009u},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    EXPECT_EQ(platform::TryRunAndWait(folder.Ansi(c.file), platform::swHide), c.code);
+    // Callers of RunAndWait keep their 0 for a program that did not start.
+    EXPECT_EQ(platform::RunAndWait(folder.Ansi(c.file), platform::swHide), c.code.value_or(0));
+  }
+}
+
 TEST(Process, BatchLinesRunInOrderAndTheLastLineGivesTheCode) {
   TempFolder folder;
   const std::string record = folder.Utf8("record.txt");

@@ -63,3 +63,49 @@ TEST_F(RegistryFile, MissingFileOrKeyCannotBeOpened) {
   Use(dir_.Utf8("absent.ini"));
   EXPECT_EQ(ReadRegistryString("SOFTWARE\\Zorva", "ZBPath"), std::nullopt);
 }
+
+TEST_F(RegistryFile, WritesAndDeletesValuesKeepingEveryOtherLine) {
+  const std::string before = Utf8ToAnsi("; 注释\r\n[SOFTWARE\\Other]\r\nZBPath=/other\r\n"
+                                        "[SOFTWARE\\Zorva编标工具\\6.0]\r\nTBPath=/opt/tb\r\n");
+  dir_.Write("r.ini", before);
+  Use(dir_.Utf8("r.ini"));
+  struct Case {
+    const char* name;
+    std::string value;
+  } cases[] = {
+      {"ZBPath", Utf8ToAnsi("C:\\Program Files\\Zorva\\招标工具")},
+      // The profile rules would trim blanks and take quotes off: they read
+      // back as they were written.
+      {"ZBPath", " /opt/with blanks/ "},
+      {"ZBPath", "\"quoted\""},
+      {"", "/opt/unnamed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    ASSERT_TRUE(platform::WriteRegistryString(key_, c.name, c.value));
+    EXPECT_EQ(ReadRegistryString(key_, c.name), c.value);
+    EXPECT_EQ(ReadRegistryString(key_, "TBPath"), "/opt/tb");
+    EXPECT_EQ(ReadRegistryString("SOFTWARE\\Other", "ZBPath"), "/other");
+  }
+  ASSERT_TRUE(platform::DeleteRegistryValue(key_, "ZBPath"));
+  ASSERT_TRUE(platform::DeleteRegistryValue(key_, ""));
+  EXPECT_EQ(dir_.Read("r.ini"), before);
+  // Gone already, or a key or file that is not there: nothing to do.
+  EXPECT_TRUE(platform::DeleteRegistryValue(key_, "ZBPath"));
+  EXPECT_TRUE(platform::DeleteRegistryValue("SOFTWARE\\Missing", "ZBPath"));
+  EXPECT_EQ(dir_.Read("r.ini"), before);
+
+  // A key that the uninstaller removed whole comes back with its value.
+  Use(dir_.Utf8("new.ini"));
+  ASSERT_TRUE(platform::WriteRegistryString(key_, "ZBPath", "/opt/zb"));
+  EXPECT_EQ(ReadRegistryString(key_, "ZBPath"), "/opt/zb");
+  EXPECT_TRUE(platform::CanWriteRegistryKey(key_));
+  // A registry file that cannot be written is left as it was.
+  Use(dir_.Utf8("missing folder/r.ini"));
+  EXPECT_FALSE(platform::CanWriteRegistryKey(key_));
+  EXPECT_FALSE(platform::WriteRegistryString(key_, "ZBPath", "/opt/zb"));
+  dir_.MakeFolder("folder.ini");
+  Use(dir_.Utf8("folder.ini"));
+  EXPECT_FALSE(platform::WriteRegistryString(key_, "ZBPath", "/opt/zb"));
+  EXPECT_FALSE(platform::DeleteRegistryValue(key_, "ZBPath"));
+}

@@ -29,10 +29,13 @@ public:
   // `argv[0]` is the program's full path. `env` entries replace or (with an
   // empty optional) remove variables of this process's environment. stdout
   // and stderr go to `outputFile`; `extraFd`, when given, becomes the child's
-  // descriptor 3. Raises std::runtime_error when the program cannot start.
+  // descriptor 3. With `ownProcessGroup` the child leads a process group of
+  // its own (its id is the child's), which takes in what it starts. Raises
+  // std::runtime_error when the program cannot start.
   ChildProcess(const std::vector<std::string>& argv,
                const std::map<std::string, std::optional<std::string>>& env,
-               const std::string& outputFile, std::optional<int> extraFd = std::nullopt) {
+               const std::string& outputFile, std::optional<int> extraFd = std::nullopt,
+               bool ownProcessGroup = false) {
     std::vector<std::string> envStrings;
     for (char** e = environ; *e; ++e) {
       std::string entry(*e);
@@ -56,7 +59,14 @@ public:
                                      0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     if (extraFd) posix_spawn_file_actions_adddup2(&actions, *extraFd, 3);
-    int rc = posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), envp.data());
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (ownProcessGroup) {
+      posix_spawnattr_setpgroup(&attributes, 0);
+      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    }
+    int rc = posix_spawn(&pid_, argv[0].c_str(), &actions, &attributes, args.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
   }

@@ -196,6 +196,7 @@ TEST_F(UpdateRoadUnderWine, OfferDownloadConfirmAndTheInstallerRunsQuietly) {
 }
 
 TEST_F(UpdateRoadUnderWine, NothingNewNoServerAndNoConfigShowTheirResult) {
+  // A check that cannot reach the server is an error of the run (status 1).
   struct Case {
     const char* state;
     std::string base;

@@ -65,6 +65,20 @@ TEST(RunAndWait, BatchFilesRunInTheCommandInterpreterWithPercentSignsKept) {
   EXPECT_NE(platform::RunAndWait(dir.Ansi("missing.bat"), platform::swHide), 0u);
 }
 
+TEST(RunAndWait, TryRunAndWaitTellsAProgramThatCouldNotStartFromOneThatEndedWithZero) {
+  testsupport::TempFolder dir;
+  dir.MakeFolder("p");
+  const std::string probe = PlaceProbe(dir.Ansi("p/"));
+  testsupport::ScopedEnv exitCode("PROBE_EXIT_CODE", "0");
+  EXPECT_EQ(platform::TryRunAndWait(probe, platform::swHide), 0u);
+  dir.Write("page.exe", "<html>404</html>\r\n");
+  for (const char* file : {"missing.exe", "page.exe"}) {
+    SCOPED_TRACE(file);
+    EXPECT_EQ(platform::TryRunAndWait(dir.Ansi(file), platform::swHide), std::nullopt);
+    EXPECT_EQ(platform::RunAndWait(dir.Ansi(file), platform::swHide), 0u);
+  }
+}
+
 // A probe started by the test, sleeping until it is ended.
 class SleepingProbe {
 public:

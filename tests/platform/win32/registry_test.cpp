@@ -62,4 +62,23 @@ TEST_F(Registry, MissingKeyOrAKeyOnlyInThe64BitViewCannotBeOpened) {
   EXPECT_EQ(ReadRegistryString(key_, "ZBPath"), "C:\\x");
 }
 
+TEST_F(Registry, WritesAndDeletesValuesInThe32BitViewCreatingTheKey) {
+  const std::string value = Utf8ToAnsi("C:\\Program Files (x86)\\Zorva\\招标工具");
+  EXPECT_FALSE(platform::CanWriteRegistryKey(key_)) << "there is no such key yet";
+  ASSERT_TRUE(platform::WriteRegistryString(key_, "ZBPath", value));
+  EXPECT_TRUE(platform::CanWriteRegistryKey(key_));
+  EXPECT_EQ(ReadRegistryString(key_, "ZBPath"), value);
+  ASSERT_TRUE(platform::WriteRegistryString(key_, "", "unnamed"));
+  EXPECT_EQ(ReadRegistryString(key_, ""), "unnamed");
+#ifdef _WIN64
+  // Not in the 64-bit view, where the products' installers do not write.
+  EXPECT_NE(testsupport::RunCommand("reg query \"HKLM\\" + key_ + "\" /v ZBPath /reg:64"), 0);
+#endif
+  ASSERT_TRUE(platform::DeleteRegistryValue(key_, "ZBPath"));
+  EXPECT_EQ(ReadRegistryString(key_, "ZBPath"), "");
+  EXPECT_EQ(ReadRegistryString(key_, ""), "unnamed");
+  EXPECT_TRUE(platform::DeleteRegistryValue(key_, "ZBPath"));
+  EXPECT_TRUE(platform::DeleteRegistryValue(key_ + "\\missing", "ZBPath"));
+}
+
 } // namespace
