@@ -209,7 +209,7 @@ bool TReinstall::Undo(std::string& failedFile) {
 std::string TUpdateForm::GetWorkingFolderLock() const {
   // Beside the working folder, not in it: the lock must be taken before the
   // folder is made or looked at, and outlives its deletion.
-  return GetTempFolder() + platform::PathDelim + "MQTUpdate.lock";
+  return WorkingFolderName() + ".lock";
 }
 
 std::string TUpdateForm::GetInstallValueName() const {
@@ -220,6 +220,9 @@ std::string TUpdateForm::GetInstallValueName() const {
 }
 
 void TUpdateForm::RecoverInterruptedReinstall() {
+  // No reinstall was begun where there is no working folder, and looking
+  // must not make one.
+  if (!platform::DirectoryExists(WorkingFolderName())) return;
   const std::string working = GetWorkingFolder();
   const std::string recordFile = ReinstallRecordFile(working);
   const std::optional<TReinstallRecord> record = ReadReinstallRecord(recordFile);

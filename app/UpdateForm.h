@@ -90,6 +90,11 @@ public:
   // created (mode 0700) on every call; raises Exception when it exists as a
   // symbolic link or belongs to another user.
   std::string GetWorkingFolder() const;
+  // The working folder's path without a trailing delimiter; nothing is made.
+  std::string WorkingFolderName() const;
+  // Sample-text mode with a template name that cannot name a file: reports
+  // it (status 4) and returns true. Nothing is read or written.
+  bool RefuseInvalidArguments();
 
   // Sample-text mode: the second argument is not blank.
   bool IsSampleTextMode() const;

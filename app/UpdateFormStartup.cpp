@@ -143,12 +143,7 @@ void TUpdateForm::FormCreate() {
     return;
   }
 
-  // The name becomes a file name and a URL: nothing is asked or written for
-  // one that is no plain file name.
-  try {
-    CheckTemplateName(TemplateArgument());
-  } catch (const EInvalidArgument& invalid) {
-    ReportFailure(invalid.what(), TExitStatus::InvalidArguments);
+  if (RefuseInvalidArguments()) {
     PostEndRequest();
     return;
   }
@@ -260,9 +255,26 @@ std::string TUpdateForm::BuildSampleTextUrl(bool useCdn, const std::string& fold
   return AppendUrlPart(AppendUrlPart(url, folder), fileName);
 }
 
-std::string TUpdateForm::GetWorkingFolder() const {
+bool TUpdateForm::RefuseInvalidArguments() {
+  if (!IsSampleTextMode()) return false;
+  // The name becomes a file name and a URL: nothing is asked or written for
+  // one that is no plain file name.
+  try {
+    CheckTemplateName(TemplateArgument());
+    return false;
+  } catch (const EInvalidArgument& invalid) {
+    ReportFailure(invalid.what(), TExitStatus::InvalidArguments);
+    return true;
+  }
+}
+
+std::string TUpdateForm::WorkingFolderName() const {
   // Without a temporary folder this is "/MQTUpdate" at the root.
-  const std::string folder = GetTempFolder() + platform::PathDelim + "MQTUpdate";
+  return GetTempFolder() + platform::PathDelim + "MQTUpdate";
+}
+
+std::string TUpdateForm::GetWorkingFolder() const {
+  const std::string folder = WorkingFolderName();
   platform::ForcePrivateDirectory(folder);
   return folder + platform::PathDelim;
 }

@@ -40,6 +40,9 @@ int RefuseSecondUpdater(TUpdateForm& form) {
 
 int RunUpdater(std::vector<std::string> args) {
   TUpdateForm form(std::move(args));
+  // Arguments that cannot be used end the run before it writes anything,
+  // the lock file included.
+  if (form.RefuseInvalidArguments()) return Finish(form);
   // Held until the run ends; nothing of the run writes before it is taken.
   std::unique_ptr<platform::TInstanceLock> lock;
   try {

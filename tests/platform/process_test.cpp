@@ -38,7 +38,14 @@ TEST(Process, SnapshotNamesAProcessAndTerminateEndsExactlyThatOne) {
   std::filesystem::copy_file("/bin/sleep", folder.Utf8("测试/" + name));
   ChildProcess child({folder.Utf8("测试/" + name), "600"}, {}, folder.Utf8("out.txt"));
 
-  const std::optional<platform::TProcessEntry> entry = Find(static_cast<uint32_t>(child.Pid()));
+  // Until the child has started its program, the system shows it under the
+  // name and the command line of the test that made it.
+  std::optional<platform::TProcessEntry> entry;
+  for (int i = 0; i < 200; ++i) {
+    entry = Find(static_cast<uint32_t>(child.Pid()));
+    if (entry && entry->exeName == name && !entry->exeFile.empty()) break;
+    std::this_thread::sleep_for(10ms);
+  }
   ASSERT_TRUE(entry.has_value());
   EXPECT_EQ(entry->exeName, name);
   EXPECT_EQ(entry->exeFile, folder.Ansi("测试/" + name));
