@@ -3,17 +3,11 @@
 
 #include "CodePage.h"
 #include "Exception.h"
+#include "PlatformTexts.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
-
-namespace {
-// Texts of the stream errors.
-const platform::AnsiText kSeekOutOfRange{"流的定位超出范围"};
-const platform::AnsiText kSizeOutOfRange{"流的大小超出范围"};
-const platform::AnsiText kNegativeSize{"流的大小不能为负"};
-} // namespace
 
 int32_t TStream::Seek(int32_t offset, int origin) {
   if (origin < 0 || origin > 2) return static_cast<int32_t>(Seek64(0, TSeekOrigin::soCurrent));
@@ -21,7 +15,8 @@ int32_t TStream::Seek(int32_t offset, int origin) {
 }
 
 int64_t TStream::Seek64(int64_t offset, TSeekOrigin origin) {
-  if (offset < INT32_MIN || offset > INT32_MAX) throw EStreamError(kSeekOutOfRange);
+  if (offset < INT32_MIN || offset > INT32_MAX)
+    throw EStreamError(platform::texts::kSeekOutOfRange);
   return Seek(static_cast<int32_t>(offset), static_cast<int>(origin));
 }
 
@@ -30,7 +25,8 @@ void TStream::SetSize(int32_t newSize) {
 }
 
 void TStream::SetSize64(int64_t newSize) {
-  if (newSize < INT32_MIN || newSize > INT32_MAX) throw EStreamError(kSizeOutOfRange);
+  if (newSize < INT32_MIN || newSize > INT32_MAX)
+    throw EStreamError(platform::texts::kSizeOutOfRange);
   SetSize(static_cast<int32_t>(newSize));
 }
 
@@ -116,7 +112,7 @@ int64_t TMemoryStream::Seek64(int64_t offset, TSeekOrigin origin) {
 }
 
 void TMemoryStream::SetSize64(int64_t newSize) {
-  if (newSize < 0) throw EStreamError(kNegativeSize);
+  if (newSize < 0) throw EStreamError(platform::texts::kNegativeSize);
   data_.resize(static_cast<size_t>(newSize));
   if (position_ > newSize) position_ = newSize;
 }

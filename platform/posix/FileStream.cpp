@@ -1,4 +1,5 @@
 // TFileStream over a POSIX file descriptor.
+#include "platform/PlatformTexts.h"
 #include "platform/Stream.h"
 
 #include "platform/CodePage.h"
@@ -11,11 +12,6 @@
 #include <unistd.h>
 
 namespace {
-const platform::AnsiText kCannotCreate{"无法创建文件"};
-const platform::AnsiText kCannotOpen{"无法打开文件"};
-const platform::AnsiText kNotRegularFile{"不是普通文件"};
-const platform::AnsiText kSeekFailed{"文件定位失败: "};
-const platform::AnsiText kResizeFailed{"无法改变文件大小: "};
 
 int Fd(intptr_t handle) {
   return static_cast<int>(handle);
@@ -36,7 +32,8 @@ TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_
     flags = O_RDWR;
   else
     flags = O_RDONLY;
-  const std::string& what = mode == fmCreate ? kCannotCreate.str() : kCannotOpen.str();
+  const std::string& what =
+      mode == fmCreate ? platform::texts::kCannotCreate.str() : platform::texts::kCannotOpen.str();
   const std::string path = platform::AnsiToUtf8(ansiPath);
   // Opened without blocking, or a FIFO would wait for a writer forever; then
   // only a regular file is kept: a FIFO or a device would be read as endless
@@ -50,7 +47,7 @@ TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_
   } else if (S_ISDIR(st.st_mode)) {
     reason = SystemText(EISDIR);
   } else if (!S_ISREG(st.st_mode)) {
-    reason = kNotRegularFile.str();
+    reason = platform::texts::kNotRegularFile.str();
   } else {
     // Reads of the file itself wait as usual: a read that came back empty
     // for want of data would look like the end of the file.
@@ -90,12 +87,12 @@ int64_t TFileStream::Seek64(int64_t offset, TSeekOrigin origin) {
                : origin == TSeekOrigin::soCurrent ? SEEK_CUR
                                                   : SEEK_END;
   off_t r = ::lseek(Fd(handle_), static_cast<off_t>(offset), whence);
-  if (r < 0) throw EStreamError(kSeekFailed.str() + fileName_);
+  if (r < 0) throw EStreamError(platform::texts::kSeekFailed.str() + fileName_);
   return static_cast<int64_t>(r);
 }
 
 void TFileStream::SetSize64(int64_t newSize) {
   if (::ftruncate(Fd(handle_), static_cast<off_t>(newSize)) != 0)
-    throw EStreamError(kResizeFailed.str() + fileName_);
+    throw EStreamError(platform::texts::kResizeFailed.str() + fileName_);
   if (GetPosition() > newSize) Seek64(newSize, TSeekOrigin::soBeginning);
 }

@@ -5,6 +5,7 @@
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "platform/FileMask.h"
+#include "platform/PlatformTexts.h"
 #include "platform/TextFormat.h"
 
 #include <cerrno>
@@ -19,11 +20,6 @@
 
 namespace platform {
 namespace {
-
-const AnsiText kFolderIsLink{"文件夹“%s”是一个符号链接，出于安全考虑拒绝使用。"};
-const AnsiText kFolderOfOtherUser{"文件夹“%s”属于其他用户，出于安全考虑拒绝使用。"};
-const AnsiText kFolderNotFolder{"“%s”不是文件夹。"};
-const AnsiText kFolderNotCreated{"无法创建文件夹“%s”：%s"};
 
 std::string SystemReason(int error) {
   return Utf8ToAnsi(std::strerror(error));
@@ -173,13 +169,14 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes) {
 
 void ForcePrivateDirectory(const std::string& path) {
   const std::string utf8 = WithoutTrailingDelimiter(AnsiToUtf8(path));
-  if (utf8.empty()) throw Exception(FormatText(kFolderNotCreated, path, SystemReason(ENOENT)));
+  if (utf8.empty())
+    throw Exception(FormatText(texts::kFolderNotCreated, path, SystemReason(ENOENT)));
   const auto slash = utf8.rfind('/');
   if (slash != std::string::npos && slash > 0 &&
       !ForceDirectories(Utf8ToAnsi(utf8.substr(0, slash))))
-    throw Exception(FormatText(kFolderNotCreated, path, SystemReason(errno)));
+    throw Exception(FormatText(texts::kFolderNotCreated, path, SystemReason(errno)));
   if (::mkdir(utf8.c_str(), 0700) != 0 && errno != EEXIST)
-    throw Exception(FormatText(kFolderNotCreated, path, SystemReason(errno)));
+    throw Exception(FormatText(texts::kFolderNotCreated, path, SystemReason(errno)));
 
   // Checked on the opened folder, so that nobody can swap a link in between.
   const int fd = ::open(utf8.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -187,9 +184,9 @@ void ForcePrivateDirectory(const std::string& path) {
     const int error = errno;
     struct stat st {};
     if (::lstat(utf8.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-      throw Exception(FormatText(kFolderIsLink, path));
-    if (error == ENOTDIR) throw Exception(FormatText(kFolderNotFolder, path));
-    throw Exception(FormatText(kFolderNotCreated, path, SystemReason(error)));
+      throw Exception(FormatText(texts::kFolderIsSymbolicLink, path));
+    if (error == ENOTDIR) throw Exception(FormatText(texts::kFolderNotFolder, path));
+    throw Exception(FormatText(texts::kFolderNotCreated, path, SystemReason(error)));
   }
   struct stat st {};
   const bool statOk = ::fstat(fd, &st) == 0;
@@ -198,9 +195,10 @@ void ForcePrivateDirectory(const std::string& path) {
   const bool privateMode = ours && ((st.st_mode & 07777) == 0700 || ::fchmod(fd, 0700) == 0);
   const int modeError = errno;
   ::close(fd);
-  if (!statOk) throw Exception(FormatText(kFolderNotCreated, path, SystemReason(statError)));
-  if (!ours) throw Exception(FormatText(kFolderOfOtherUser, path));
-  if (!privateMode) throw Exception(FormatText(kFolderNotCreated, path, SystemReason(modeError)));
+  if (!statOk) throw Exception(FormatText(texts::kFolderNotCreated, path, SystemReason(statError)));
+  if (!ours) throw Exception(FormatText(texts::kFolderOfOtherUser, path));
+  if (!privateMode)
+    throw Exception(FormatText(texts::kFolderNotCreated, path, SystemReason(modeError)));
 }
 
 bool FileFinder::First(const std::string& pattern, uint32_t mask, TSearchRec& found) {

@@ -8,6 +8,7 @@
 #include "platform/HttpClient.h"
 
 #include "platform/CodePage.h"
+#include "platform/PlatformTexts.h"
 #include "platform/Stream.h"
 #include "platform/TextFormat.h"
 
@@ -23,12 +24,6 @@ namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-const AnsiText kConnectFailed{"无法连接服务器 %s：%s"};
-const AnsiText kStatusError{"服务器 %s 返回错误：HTTP %d"};
-const AnsiText kReadTimedOut{"服务器 %s 超过 %d 毫秒没有响应"};
-const AnsiText kTransferFailed{"从服务器 %s 接收数据失败：%s"};
-const AnsiText kRangeMismatch{"服务器 %s 返回的数据范围与请求不符"};
 
 // Large receive blocks keep the per-block work small on fast links; the work
 // event is throttled separately.
@@ -130,7 +125,7 @@ struct THttpClient::Transfer {
     curl_easy_getinfo(client->handle_->curl, CURLINFO_RESPONSE_CODE, &code);
     int64_t first = code == 206 ? ContentRangeFirst(client->handle_->curl) : 0;
     if (code == 206 && first != rangeFirst)
-      throw EHttpError(FormatText(kRangeMismatch, server), static_cast<int>(code));
+      throw EHttpError(FormatText(texts::kRangeMismatch, server), static_cast<int>(code));
     if (first == rangeFirst) {
       client->bodyOffset_ = first;
       return;
@@ -138,7 +133,7 @@ struct THttpClient::Transfer {
     // The whole resource came: it starts `rangeFirst` bytes before the place
     // the caller prepared for byte `rangeFirst`.
     if (targetStart < rangeFirst)
-      throw EHttpError(FormatText(kRangeMismatch, server), static_cast<int>(code));
+      throw EHttpError(FormatText(texts::kRangeMismatch, server), static_cast<int>(code));
     target->SetPosition(targetStart - rangeFirst);
   }
 
@@ -272,9 +267,9 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
 
   if (t->error) std::rethrow_exception(t->error);
   if (disconnected_) return;
-  if (t->timedOut) throw EHttpError(FormatText(kReadTimedOut, t->server, readTimeoutMs_), 0);
+  if (t->timedOut) throw EHttpError(FormatText(texts::kReadTimedOut, t->server, readTimeoutMs_), 0);
   if (rc == CURLE_HTTP_RETURNED_ERROR || (rc == CURLE_OK && (code < 200 || code > 299)))
-    throw EHttpError(FormatText(kStatusError, t->server, static_cast<int>(code)),
+    throw EHttpError(FormatText(texts::kStatusError, t->server, static_cast<int>(code)),
                      static_cast<int>(code));
   if (rc != CURLE_OK) {
     std::string reason = Utf8ToAnsi(errorText[0] ? errorText : curl_easy_strerror(rc));
@@ -282,8 +277,9 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
         rc == CURLE_COULDNT_CONNECT || rc == CURLE_COULDNT_RESOLVE_HOST ||
         rc == CURLE_COULDNT_RESOLVE_PROXY || rc == CURLE_PEER_FAILED_VERIFICATION ||
         rc == CURLE_SSL_CONNECT_ERROR || (rc == CURLE_OPERATION_TIMEDOUT && code == 0);
-    throw EHttpError(
-        FormatText(beforeResponse ? kConnectFailed : kTransferFailed, t->server, reason), 0);
+    throw EHttpError(FormatText(beforeResponse ? texts::kConnectFailed : texts::kTransferFailed,
+                                t->server, reason),
+                     0);
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
+#include "platform/PlatformTexts.h"
 #include "platform/TextFormat.h"
 
 #include <cerrno>
@@ -16,16 +17,11 @@
 #include <unistd.h>
 
 namespace platform {
-namespace {
-
-const AnsiText kLockNotMade{"无法锁定工作文件夹（“%s”）：%s"};
-
-} // namespace
-
 std::unique_ptr<TInstanceLock> TInstanceLock::TryAcquire(const std::string& lockFile) {
   const int fd = ::open(AnsiToUtf8(lockFile).c_str(),
                         O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0600);
-  if (fd < 0) throw Exception(FormatText(kLockNotMade, lockFile, Utf8ToAnsi(std::strerror(errno))));
+  if (fd < 0)
+    throw Exception(FormatText(texts::kLockNotMade, lockFile, Utf8ToAnsi(std::strerror(errno))));
   int rc;
   do
     rc = ::flock(fd, LOCK_EX | LOCK_NB);
@@ -34,7 +30,7 @@ std::unique_ptr<TInstanceLock> TInstanceLock::TryAcquire(const std::string& lock
   const int error = errno;
   ::close(fd);
   if (error == EWOULDBLOCK) return nullptr;
-  throw Exception(FormatText(kLockNotMade, lockFile, Utf8ToAnsi(std::strerror(error))));
+  throw Exception(FormatText(texts::kLockNotMade, lockFile, Utf8ToAnsi(std::strerror(error))));
 }
 
 TInstanceLock::~TInstanceLock() {

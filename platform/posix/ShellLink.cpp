@@ -6,6 +6,7 @@
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "platform/Paths.h"
+#include "platform/PlatformTexts.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,13 +19,11 @@
 namespace platform {
 namespace {
 
-const AnsiText kShortcutUnreadable{"无法读取快捷方式“%s”。"};
-
 // Shortcut files are small; anything larger is not read.
 constexpr off_t kMaxShortcutSize = 1 << 20;
 
 std::string Unreadable(const std::string& path) {
-  std::string text = kShortcutUnreadable;
+  std::string text = texts::kShortcutUnreadable;
   text.replace(text.find("%s"), 2, path);
   return text;
 }

@@ -1,4 +1,5 @@
 // TFileStream over a Windows file handle.
+#include "platform/PlatformTexts.h"
 #include "platform/Stream.h"
 
 #include "platform/CodePage.h"
@@ -8,11 +9,6 @@
 #include <windows.h>
 
 namespace {
-const platform::AnsiText kCannotCreate{"无法创建文件"};
-const platform::AnsiText kCannotOpen{"无法打开文件"};
-const platform::AnsiText kNotRegularFile{"不是普通文件"};
-const platform::AnsiText kSeekFailed{"文件定位失败: "};
-const platform::AnsiText kResizeFailed{"无法改变文件大小: "};
 
 HANDLE Handle(intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
@@ -30,7 +26,8 @@ TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_
   } else if ((mode & 3) == fmOpenReadWrite) {
     access = GENERIC_READ | GENERIC_WRITE;
   }
-  const std::string& what = mode == fmCreate ? kCannotCreate.str() : kCannotOpen.str();
+  const std::string& what =
+      mode == fmCreate ? platform::texts::kCannotCreate.str() : platform::texts::kCannotOpen.str();
   // Others may read and write meanwhile, as with the POSIX descriptor; a
   // folder does not open without FILE_FLAG_BACKUP_SEMANTICS.
   const HANDLE h =
@@ -42,7 +39,7 @@ TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_
   // A pipe, a console or a device would be read as endless or foreign data.
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
-    throw EFOpenError(what + " \"" + ansiPath + "\" " + kNotRegularFile.str());
+    throw EFOpenError(what + " \"" + ansiPath + "\" " + platform::texts::kNotRegularFile.str());
   }
   handle_ = reinterpret_cast<intptr_t>(h);
 }
@@ -73,7 +70,7 @@ int64_t TFileStream::Seek64(int64_t offset, TSeekOrigin origin) {
   distance.QuadPart = offset;
   LARGE_INTEGER position{};
   if (!SetFilePointerEx(Handle(handle_), distance, &position, method))
-    throw EStreamError(kSeekFailed.str() + fileName_);
+    throw EStreamError(platform::texts::kSeekFailed.str() + fileName_);
   return position.QuadPart;
 }
 
@@ -83,5 +80,5 @@ void TFileStream::SetSize64(int64_t newSize) {
   Seek64(newSize, TSeekOrigin::soBeginning);
   const bool ok = SetEndOfFile(Handle(handle_)) != 0;
   Seek64(position < newSize ? position : newSize, TSeekOrigin::soBeginning);
-  if (!ok) throw EStreamError(kResizeFailed.str() + fileName_);
+  if (!ok) throw EStreamError(platform::texts::kResizeFailed.str() + fileName_);
 }

@@ -9,6 +9,7 @@
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "platform/FileMask.h"
+#include "platform/PlatformTexts.h"
 #include "platform/TextFormat.h"
 #include "platform/win32/SystemError.h"
 
@@ -23,10 +24,6 @@
 
 namespace platform {
 namespace {
-
-const AnsiText kFolderIsLink{"文件夹“%s”是一个链接或连接点，出于安全考虑拒绝使用。"};
-const AnsiText kFolderNotFolder{"“%s”不是文件夹。"};
-const AnsiText kFolderNotCreated{"无法创建文件夹“%s”：%s"};
 
 bool IsDelimiter(char c) {
   return c == '\\' || c == '/';
@@ -212,29 +209,33 @@ void ForcePrivateDirectory(const std::string& path) {
   // place leads the updater's files elsewhere.
   if (path.empty())
     throw Exception(
-        FormatText(kFolderNotCreated, path, win32::SystemErrorText(ERROR_PATH_NOT_FOUND)));
+        FormatText(texts::kFolderNotCreated, path, win32::SystemErrorText(ERROR_PATH_NOT_FOUND)));
   const std::string bare = WithoutTrailingDelimiter(path);
   const std::vector<size_t> at = Delimiters(bare);
   if (!at.empty() && at.back() > 0 && !ForceDirectories(bare.substr(0, at.back())))
-    throw Exception(FormatText(kFolderNotCreated, path, win32::SystemErrorText(GetLastError())));
+    throw Exception(
+        FormatText(texts::kFolderNotCreated, path, win32::SystemErrorText(GetLastError())));
   if (!CreateOneFolder(bare))
-    throw Exception(FormatText(kFolderNotCreated, path, win32::SystemErrorText(GetLastError())));
+    throw Exception(
+        FormatText(texts::kFolderNotCreated, path, win32::SystemErrorText(GetLastError())));
 
   // Checked on the opened folder itself, not on a name that could change.
   const HANDLE h = CreateFileA(
       bare.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE)
-    throw Exception(FormatText(kFolderNotCreated, path, win32::SystemErrorText(GetLastError())));
+    throw Exception(
+        FormatText(texts::kFolderNotCreated, path, win32::SystemErrorText(GetLastError())));
   BY_HANDLE_FILE_INFORMATION info{};
   const bool ok = GetFileInformationByHandle(h, &info) != 0;
   const DWORD error = GetLastError();
   CloseHandle(h);
-  if (!ok) throw Exception(FormatText(kFolderNotCreated, path, win32::SystemErrorText(error)));
+  if (!ok)
+    throw Exception(FormatText(texts::kFolderNotCreated, path, win32::SystemErrorText(error)));
   if ((info.dwFileAttributes & kLinkOrSpecial) != 0)
-    throw Exception(FormatText(kFolderIsLink, path));
+    throw Exception(FormatText(texts::kFolderIsLinkOrJunction, path));
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-    throw Exception(FormatText(kFolderNotFolder, path));
+    throw Exception(FormatText(texts::kFolderNotFolder, path));
 }
 
 bool FileFinder::First(const std::string& pattern, uint32_t mask, TSearchRec& found) {

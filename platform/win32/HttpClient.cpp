@@ -14,6 +14,7 @@
 #include "platform/HttpClient.h"
 
 #include "platform/CodePage.h"
+#include "platform/PlatformTexts.h"
 #include "platform/Stream.h"
 #include "platform/TextFormat.h"
 #include "platform/win32/SystemError.h"
@@ -34,14 +35,6 @@ namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-const AnsiText kConnectFailed{"无法连接服务器 %s：%s"};
-const AnsiText kStatusError{"服务器 %s 返回错误：HTTP %d"};
-const AnsiText kReadTimedOut{"服务器 %s 超过 %d 毫秒没有响应"};
-const AnsiText kTransferFailed{"从服务器 %s 接收数据失败：%s"};
-const AnsiText kRangeMismatch{"服务器 %s 返回的数据范围与请求不符"};
-const AnsiText kClosedEarly{"连接在数据传完之前被关闭"};
-const AnsiText kBadUrl{"地址无效"};
 
 constexpr DWORD kReceiveBufferSize = 512 * 1024;
 
@@ -205,7 +198,8 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
   const Clock::time_point start = Clock::now();
   const ParsedUrl parsed = ParseUrl(EncodeUrl(url));
   const std::string server = ServerOf(url, parsed);
-  if (!parsed.ok) throw EHttpError(FormatText(kConnectFailed, server, kBadUrl.str()), 0);
+  if (!parsed.ok)
+    throw EHttpError(FormatText(texts::kConnectFailed, server, texts::kBadUrl.str()), 0);
   auto failure = [&](const AnsiText& pattern) {
     return EHttpError(FormatText(pattern, server, win32::SystemErrorText(GetLastError())), 0);
   };
@@ -219,7 +213,7 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
   InternetHandle connection(InternetConnectA(handle_->session.get(), parsed.host.c_str(),
                                              parsed.port, nullptr, nullptr, INTERNET_SERVICE_HTTP,
                                              0, 0));
-  if (!connection) throw failure(kConnectFailed);
+  if (!connection) throw failure(texts::kConnectFailed);
   if (connectTimeoutMs_ > 0)
     SetTimeout(connection.get(), INTERNET_OPTION_CONNECT_TIMEOUT, connectTimeoutMs_);
   // Without a read time-out the whole request's limit bounds each wait.
@@ -237,15 +231,15 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
   InternetHandle request(HttpOpenRequestA(connection.get(), t->target ? "GET" : "HEAD",
                                           parsed.object.c_str(), "HTTP/1.1", nullptr, acceptTypes,
                                           flags, 0));
-  if (!request) throw failure(kConnectFailed);
+  if (!request) throw failure(texts::kConnectFailed);
   std::string headers = range_.empty() ? std::string() : "Range: bytes=" + range_ + "\r\n";
   if (!ifRange_.empty()) headers += "If-Range: " + ifRange_ + "\r\n";
   if (!HttpSendRequestA(request.get(), headers.empty() ? nullptr : headers.c_str(),
                         static_cast<DWORD>(headers.size()), nullptr, 0)) {
     const DWORD error = GetLastError();
     if (error == ERROR_INTERNET_TIMEOUT && readTimeoutMs_ > 0)
-      throw EHttpError(FormatText(kReadTimedOut, server, readTimeoutMs_), 0);
-    throw EHttpError(FormatText(kConnectFailed, server, win32::SystemErrorText(error)), 0);
+      throw EHttpError(FormatText(texts::kReadTimedOut, server, readTimeoutMs_), 0);
+    throw EHttpError(FormatText(texts::kConnectFailed, server, win32::SystemErrorText(error)), 0);
   }
 
   DWORD code = 0;
@@ -258,7 +252,7 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
   etag_ = QueryHeader(request.get(), HTTP_QUERY_ETAG);
   lastModified_ = QueryHeader(request.get(), HTTP_QUERY_LAST_MODIFIED);
   if (code < 200 || code > 299)
-    throw EHttpError(FormatText(kStatusError, server, static_cast<int>(code)),
+    throw EHttpError(FormatText(texts::kStatusError, server, static_cast<int>(code)),
                      static_cast<int>(code));
   if (!t->target) return;
 
@@ -266,14 +260,14 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
   if (t->rangeFirst >= 0) {
     const int64_t first = code == 206 ? ContentRangeFirst(request.get()) : 0;
     if (code == 206 && first != t->rangeFirst)
-      throw EHttpError(FormatText(kRangeMismatch, server), static_cast<int>(code));
+      throw EHttpError(FormatText(texts::kRangeMismatch, server), static_cast<int>(code));
     if (first == t->rangeFirst) {
       bodyOffset_ = first;
     } else {
       // The whole resource came: it starts `rangeFirst` bytes before the
       // place the caller prepared for byte `rangeFirst`.
       if (t->targetStart < t->rangeFirst)
-        throw EHttpError(FormatText(kRangeMismatch, server), static_cast<int>(code));
+        throw EHttpError(FormatText(texts::kRangeMismatch, server), static_cast<int>(code));
       t->target->SetPosition(t->targetStart - t->rangeFirst);
     }
   }
@@ -299,8 +293,9 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
       if (t->received > t->reported) raiseWork();
       if (disconnected_) return;
       if (error == ERROR_INTERNET_TIMEOUT && readTimeoutMs_ > 0)
-        throw EHttpError(FormatText(kReadTimedOut, server, readTimeoutMs_), 0);
-      throw EHttpError(FormatText(kTransferFailed, server, win32::SystemErrorText(error)), 0);
+        throw EHttpError(FormatText(texts::kReadTimedOut, server, readTimeoutMs_), 0);
+      throw EHttpError(FormatText(texts::kTransferFailed, server, win32::SystemErrorText(error)),
+                       0);
     }
     if (n == 0) break;
     t->target->WriteBuffer(buffer.data(), n);
@@ -312,14 +307,15 @@ void THttpClient::Perform(const std::string& url, Transfer* t) {
     if (totalTimeoutMs_ > 0 && Clock::now() - start > std::chrono::milliseconds(totalTimeoutMs_)) {
       if (t->received > t->reported) raiseWork();
       if (disconnected_) return;
-      throw EHttpError(
-          FormatText(kTransferFailed, server, win32::SystemErrorText(ERROR_INTERNET_TIMEOUT)), 0);
+      throw EHttpError(FormatText(texts::kTransferFailed, server,
+                                  win32::SystemErrorText(ERROR_INTERNET_TIMEOUT)),
+                       0);
     }
   }
   if (t->received > t->reported) raiseWork();
   if (disconnected_) return;
   if (contentLength_ >= 0 && t->received < contentLength_)
-    throw EHttpError(FormatText(kTransferFailed, server, kClosedEarly.str()), 0);
+    throw EHttpError(FormatText(texts::kTransferFailed, server, texts::kClosedEarly.str()), 0);
 }
 
 namespace {

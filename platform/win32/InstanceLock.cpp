@@ -10,6 +10,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
+#include "platform/PlatformTexts.h"
 #include "platform/TextFormat.h"
 #include "platform/win32/SystemError.h"
 
@@ -21,8 +22,6 @@
 
 namespace platform {
 namespace {
-
-const AnsiText kLockNotMade{"无法锁定工作文件夹（“%s”）：%s"};
 
 std::mutex heldGuard;
 std::set<std::string>& HeldNames() {
@@ -60,7 +59,8 @@ std::unique_ptr<TInstanceLock> TInstanceLock::TryAcquire(const std::string& lock
   if (HeldNames().count(name) != 0) return nullptr;
   const HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
   if (mutex == nullptr)
-    throw Exception(FormatText(kLockNotMade, lockFile, win32::SystemErrorText(GetLastError())));
+    throw Exception(
+        FormatText(texts::kLockNotMade, lockFile, win32::SystemErrorText(GetLastError())));
   const DWORD wait = WaitForSingleObject(mutex, 0);
   if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
     HeldNames().insert(name);
@@ -70,7 +70,7 @@ std::unique_ptr<TInstanceLock> TInstanceLock::TryAcquire(const std::string& lock
   const DWORD error = GetLastError();
   CloseHandle(mutex);
   if (wait == WAIT_TIMEOUT) return nullptr;
-  throw Exception(FormatText(kLockNotMade, lockFile, win32::SystemErrorText(error)));
+  throw Exception(FormatText(texts::kLockNotMade, lockFile, win32::SystemErrorText(error)));
 }
 
 TInstanceLock::~TInstanceLock() {

@@ -4,6 +4,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
+#include "platform/PlatformTexts.h"
 #include "platform/win32/WideText.h"
 
 #include <windows.h>
@@ -16,10 +17,8 @@
 namespace platform {
 namespace {
 
-const AnsiText kShortcutUnreadable{"无法读取快捷方式“%s”。"};
-
 std::string Unreadable(const std::string& path) {
-  std::string text = kShortcutUnreadable;
+  std::string text = texts::kShortcutUnreadable;
   text.replace(text.find("%s"), 2, path);
   return text;
 }
