@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 const platform::AnsiText kCannotCreate{"无法创建文件"};
 const platform::AnsiText kCannotOpen{"无法打开文件"};
@@ -62,6 +64,9 @@ TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_
   handle_ = -1;
   throw EFOpenError(what + " \"" + ansiPath + "\" " + reason);
 }
+
+TFileStream::TFileStream(intptr_t handle, std::string fileName)
+    : fileName_(std::move(fileName)), handle_(handle) {}
 
 TFileStream::~TFileStream() {
   if (handle_ >= 0) ::close(Fd(handle_));

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 namespace {
 const platform::AnsiText kCannotCreate{"无法创建文件"};
 const platform::AnsiText kCannotOpen{"无法打开文件"};
@@ -46,6 +48,9 @@ TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_
   }
   handle_ = reinterpret_cast<intptr_t>(h);
 }
+
+TFileStream::TFileStream(intptr_t handle, std::string fileName)
+    : fileName_(std::move(fileName)), handle_(handle) {}
 
 TFileStream::~TFileStream() {
   if (handle_ != -1) CloseHandle(Handle(handle_));
