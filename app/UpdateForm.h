@@ -25,6 +25,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The outcome of an update check.
@@ -241,6 +242,8 @@ public:
   // none.
   std::optional<std::string> packageSha256;
   std::optional<std::string> packageSignature;
+  // The matched entry's Rollout, 1 to 100 (100 without one).
+  int32_t rolloutPercent = 100;
   // The checks of the running transfer, fed by its work events; none when
   // nothing is to be checked.
   std::unique_ptr<TPackageCheck> packageCheck;
@@ -266,6 +269,9 @@ public:
   // Why the latest check reported CheckFailed, for the log and the
   // administrator.
   std::string lastCheckError;
+  // The latest check failed because the manifest's signature was refused
+  // ([Security] ManifestSigned=1).
+  bool manifestRefused = false;
 
 private:
   void Construct();
@@ -280,6 +286,12 @@ private:
   bool ReachServer(const std::string& manifestUrl);
   // Which integrity attributes the matched entry carries, for the log.
   std::string IntegrityAttributes() const;
+  // With [Security] ManifestSigned=1: fetches the manifest's signature file
+  // and raises when `manifest` is not signed by the configured key or has
+  // expired.
+  void VerifyManifestSignature(const std::string& url, std::string_view manifest);
+  // Whether the staged rollout offers latestVersion to this machine.
+  bool RolloutOffers();
   enum class TTransferResult { Incomplete, Complete, Corrupt, BadSignature };
   TTransferResult Transfer(const std::string& localFile, const std::string& url, bool installer);
   bool Receive(const std::string& localFile, const std::string& url, bool installer);
