@@ -6,7 +6,7 @@
 #include "app/Rollout.h"
 #include "app/UpdateForm.h"
 #include "app/UpdateFormTexts.h"
-#include "archive/ZipControl.h"
+#include "archive/TemplateVersion.h"
 #include "common/IntegerText.h"
 #include "common/ManifestSignature.h"
 #include "common/VersionManifest.h"
@@ -17,7 +17,6 @@
 #include "platform/MachineIdentity.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
-#include "platform/ProfileText.h"
 #include "platform/TextFormat.h"
 
 #include <exception>
@@ -55,13 +54,6 @@ class EManifestRefused : public Exception {
 public:
   using Exception::Exception;
 };
-
-std::string TrimBlanks(std::string_view s) {
-  size_t begin = s.find_first_not_of(" \t");
-  if (begin == std::string_view::npos) return {};
-  size_t end = s.find_last_not_of(" \t");
-  return std::string(s.substr(begin, end - begin + 1));
-}
 
 } // namespace
 
@@ -254,8 +246,6 @@ int32_t TUpdateForm::GetInstalledTemplateVersion() {
     localTemplatePath = ExeFolder() + folder + platform::PathDelim + templateName + ".sfwb";
 
   if (localTemplatePath.empty() || !platform::FileExists(localTemplatePath)) return 0;
-  const std::string comment = TZipInfo::ReadArchiveComment(localTemplatePath);
-  const std::string value =
-      TrimBlanks(platform::ReadProfileStringFromText(comment, "Region", "Version", ""));
+  const std::string value = ReadTemplateVersionText(localTemplatePath);
   return value.empty() ? 0 : StrToInt(value);
 }

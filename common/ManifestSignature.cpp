@@ -23,15 +23,6 @@ bool IsLeap(int64_t y) {
   return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
 
-bool SignatureMatches(std::string_view manifest, const platform::TEd25519PublicKey& key,
-                      const std::string& line) {
-  const auto signature = ParseSignatureText(line);
-  if (!signature) return false;
-  platform::TEd25519Verifier verifier(key, *signature);
-  verifier.Update(manifest.data(), manifest.size());
-  return verifier.Verify();
-}
-
 } // namespace
 
 TManifestCheck VerifyManifest(std::string_view manifest,
@@ -51,7 +42,7 @@ TManifestCheck VerifyManifest(std::string_view manifest,
   }
   bool signedByKey = false;
   for (const std::string& line : lines)
-    signedByKey = signedByKey || SignatureMatches(manifest, *key, line);
+    signedByKey = signedByKey || ManifestSignatureMatches(manifest, *key, line);
   if (!signedByKey) {
     check.verdict = TManifestVerdict::Invalid;
     return check;
@@ -67,6 +58,15 @@ TManifestCheck VerifyManifest(std::string_view manifest,
   else
     check.verdict = TManifestVerdict::Valid;
   return check;
+}
+
+bool ManifestSignatureMatches(std::string_view manifest, const std::array<uint8_t, 32>& publicKey,
+                              std::string_view signatureLine) {
+  const auto signature = ParseSignatureText(signatureLine);
+  if (!signature) return false;
+  platform::TEd25519Verifier verifier(publicKey, *signature);
+  verifier.Update(manifest.data(), manifest.size());
+  return verifier.Verify();
 }
 
 const char* ManifestVerdictName(TManifestVerdict verdict) {

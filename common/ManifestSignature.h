@@ -11,6 +11,7 @@
 // own. A signed manifest carries Expires="YYYY-MM-DDThh:mm:ssZ" (UTC) on its
 // document element; one that expired more than a day ago is refused, so
 // that nobody can keep announcing an old version for ever.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -47,6 +48,11 @@ struct TManifestCheck {
 TManifestCheck VerifyManifest(std::string_view manifest,
                               const std::optional<std::string>& signatureFile,
                               std::string_view publicKeyText, int64_t now);
+
+// Whether `signatureLine` (Base64) is the signature of `manifest` under
+// `publicKey`.
+bool ManifestSignatureMatches(std::string_view manifest, const std::array<uint8_t, 32>& publicKey,
+                              std::string_view signatureLine);
 
 // "valid", "bad-key", "missing", "invalid", "no-expiry", "expired".
 const char* ManifestVerdictName(TManifestVerdict verdict);

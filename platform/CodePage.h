@@ -27,6 +27,12 @@ std::optional<std::string> Utf8ToAnsiExact(std::string_view utf8);
 // came.
 std::string ArgumentToAnsi(std::string_view argument);
 
+// The same for an argument that must arrive exactly (a name the publisher
+// gives): nullopt when a character of it has no ANSI form. On Windows the
+// system has converted the arguments already, and what it could not
+// convert is a '?' by then.
+std::optional<std::string> ArgumentToAnsiExact(std::string_view argument);
+
 // ANSI text in the encoding of the console (UTF-8 on Linux, ANSI on Windows).
 std::string AnsiToConsole(std::string_view ansi);
 

@@ -128,6 +128,10 @@ std::string ArgumentToAnsi(std::string_view argument) {
   return ansi.empty() && !argument.empty() ? std::string(argument) : ansi;
 }
 
+std::optional<std::string> ArgumentToAnsiExact(std::string_view argument) {
+  return Utf8ToAnsiExact(argument);
+}
+
 std::string AnsiToConsole(std::string_view ansi) {
   return AnsiToUtf8(ansi);
 }

@@ -100,6 +100,10 @@ std::string ArgumentToAnsi(std::string_view argument) {
   return std::string(argument);
 }
 
+std::optional<std::string> ArgumentToAnsiExact(std::string_view argument) {
+  return std::string(argument);
+}
+
 std::string AnsiToConsole(std::string_view ansi) {
   return std::string(ansi);
 }
