@@ -17,6 +17,7 @@
 #include "platform/MachineIdentity.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
+#include "platform/ProfileText.h"
 #include "platform/TextFormat.h"
 
 #include <exception>
