@@ -76,12 +76,14 @@ const platform::AnsiText kRolloutUsage{
     "publisher.pem\n"};
 
 const platform::AnsiText kCheckUsage{
-    "用法：update-publish check (--server 目录 | --url 地址) [--public-key 公钥]\n"
+    "用法：update-publish check (--server 目录 | --url 地址 [--cdn-url 地址]) [--public-key 公钥]\n"
     "\n"
     "像客户端一样读取四个版本文件（招标工具、投标工具、招标示范文本、投标示范文本），\n"
     "检查每个条目：文件存在且小于 2 GiB，SHA256 和签名正确，示范文本注释中的版本不低于条目，\n"
     "名称可以用 GBK 表示。给出公钥时，每个条目都须有签名，版本文件也须有有效的签名\n"
     "（到期前 7 天提醒）。公钥可以是 VersionCfg.ini 中的 Base64 文本，也可以是 PEM 文件。\n"
+    "--url 对应 URLWithnotCDN（版本文件），--cdn-url 对应 URLUseCDN（安装包和示范文本），\n"
+    "默认与 --url 相同。\n"
     "每个问题一行，最后一行是汇总；没有问题时退出码为 0。\n"
     "\n"
     "示例：\n"
@@ -132,7 +134,10 @@ const std::map<TPublishCommand, std::vector<TOptionSpec>>& OptionSpecs() {
         {"--key", true, false},
         {"--expires", true, false}}},
       {TPublishCommand::Check,
-       {{"--server", true, false}, {"--url", true, false}, {"--public-key", true, false}}},
+       {{"--server", true, false},
+        {"--url", true, false},
+        {"--cdn-url", true, false},
+        {"--public-key", true, false}}},
       {TPublishCommand::Sign, {{"--key", true, true}}},
   };
   return specs;
@@ -218,6 +223,8 @@ void Apply(TPublishOptions& options, const std::string& option, const std::strin
     options.server = platform::ArgumentToAnsi(value);
   else if (option == "--url")
     options.url = platform::ArgumentToAnsi(value);
+  else if (option == "--cdn-url")
+    options.cdnUrl = platform::ArgumentToAnsi(value);
   else if (option == "--kind")
     options.kind =
         options.command == TPublishCommand::Template ? SampleTextKind(value) : ProductKind(value);
@@ -299,7 +306,8 @@ TPublishOptions ParsePublishCommandLine(const std::vector<std::string>& args) {
   for (const TOptionSpec& spec : specs)
     if (spec.required && std::find(seen.begin(), seen.end(), spec.name) == seen.end())
       throw EUsageError(platform::FormatText(tx::kMissingOption, spec.name));
-  if (*command == TPublishCommand::Check && options.server.empty() == options.url.empty())
+  if (*command == TPublishCommand::Check && (options.server.empty() == options.url.empty() ||
+                                             (!options.cdnUrl.empty() && options.url.empty())))
     throw EUsageError(tx::kServerOrUrl);
   if (TakesFile(*command) ? files.size() != 1 : !files.empty()) throw EUsageError(tx::kOneFile);
   if (!files.empty()) options.file = files[0];

@@ -15,6 +15,7 @@ struct TPublishOptions {
   bool help = false;
   std::string server; // the tree's root
   std::string url;    // or its base URL (check)
+  std::string cdnUrl; // the packages' base URL, when not the same (check)
   // The server folder: a product kind, or a sample-text kind for templates.
   std::string kind;
   int32_t version = 0;

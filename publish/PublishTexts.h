@@ -20,7 +20,8 @@ inline const platform::AnsiText kMissingOption{"缺少选项 %s。"};
 inline const platform::AnsiText kTwice{"选项 %s 只能给出一次。"};
 inline const platform::AnsiText kBadNumber{"选项 %s 的值“%s”必须是 %d 到 %d 之间的整数。"};
 inline const platform::AnsiText kOneFile{"需要正好一个文件参数。"};
-inline const platform::AnsiText kServerOrUrl{"请给出 --server 或 --url 其中之一。"};
+inline const platform::AnsiText kServerOrUrl{
+    "请给出 --server 或 --url 其中之一；--cdn-url 只能与 --url 一起用。"};
 inline const platform::AnsiText kBadKind{"产品必须是 招标工具 或 投标工具，而不是“%s”。"};
 inline const platform::AnsiText kBadTemplateKind{
     "示范文本的种类必须是 招标示范文本、投标示范文本、招标工具 或 投标工具，而不是“%s”。"};

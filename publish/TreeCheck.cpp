@@ -104,8 +104,11 @@ private:
 
 class TChecker {
 public:
-  TChecker(std::unique_ptr<TTreeSource> source, std::optional<platform::TEd25519PublicKey> key)
-      : source_(std::move(source)), key_(key) {}
+  // Manifests come from `source`, the files they name from `files` (the
+  // CDN base of a server split in two), or from `source` too.
+  TChecker(std::unique_ptr<TTreeSource> source, std::unique_ptr<TTreeSource> files,
+           std::optional<platform::TEd25519PublicKey> key)
+      : source_(std::move(source)), files_(std::move(files)), key_(key) {}
 
   int Run() {
     const std::string kinds[] = {tx::kTenderTool, tx::kBidTool, tx::kTenderSampleText,
@@ -218,9 +221,10 @@ private:
     }
     const std::string fileRel =
         kind + "/" + entry.versionPath + "/" + (templates ? entry.name + ".sfwb" : kind + ".exe");
-    const std::string file = source_->Describe(fileRel);
+    TTreeSource& files = files_ ? *files_ : *source_;
+    const std::string file = files.Describe(fileRel);
     std::string reason;
-    const std::optional<int64_t> size = source_->Size(fileRel, reason);
+    const std::optional<int64_t> size = files.Size(fileRel, reason);
     if (!size) {
       Problem(platform::FormatText(tx::kCheckMissing, where, name, file, reason));
       return;
@@ -243,7 +247,7 @@ private:
     if (templates) copy = std::make_unique<TFileStream>(scratch.Path(), fmCreate);
     TCheckSink sink(signature, key_, copy.get());
     try {
-      source_->Read(fileRel, sink);
+      files.Read(fileRel, sink);
     } catch (const std::exception& e) {
       Problem(platform::FormatText(tx::kCheckMissing, where, name, file, e.what()));
       return;
@@ -270,6 +274,7 @@ private:
   }
 
   std::unique_ptr<TTreeSource> source_;
+  std::unique_ptr<TTreeSource> files_;
   std::optional<platform::TEd25519PublicKey> key_;
   int manifests_ = 0;
   int entries_ = 0;
@@ -284,7 +289,9 @@ int RunCheck(const TPublishOptions& options) {
   if (!options.server.empty()) {
     if (!platform::TServerTree(options.server).RootExists())
       throw Exception(platform::FormatText(tx::kServerMissing, options.server));
-    return TChecker(LocalTreeSource(options.server), key).Run();
+    return TChecker(LocalTreeSource(options.server), nullptr, key).Run();
   }
-  return TChecker(HttpTreeSource(options.url), key).Run();
+  return TChecker(HttpTreeSource(options.url),
+                  options.cdnUrl.empty() ? nullptr : HttpTreeSource(options.cdnUrl), key)
+      .Run();
 }

@@ -147,4 +147,32 @@ TEST_F(TreeCheckTest, AManifestNearItsExpiryIsWarnedAboutAndStillPasses) {
   }
 }
 
+// A server split in two, as clients reach it: the manifests at the plain
+// base (URLWithnotCDN), the files they name at the CDN base (URLUseCDN).
+TEST_F(TreeCheckTest, FilesAreLookedForAtTheCdnBaseWhenOneIsGiven) {
+  Plant([&] {
+    for (const char* part : {"plain", "cdn"})
+      std::filesystem::copy(dir_.Utf8("good"), dir_.Utf8(std::string("served/") + part),
+                            std::filesystem::copy_options::recursive);
+    // The packages' folders (V7, V1, T3) go from the plain side.
+    std::vector<std::filesystem::path> packages;
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(dir_.Utf8("served/plain"))) {
+      const std::string name = entry.path().filename().string();
+      if (entry.is_directory() && (name[0] == 'V' || name[0] == 'T')) packages.push_back(entry);
+    }
+    for (const auto& folder : packages)
+      std::filesystem::remove_all(folder);
+  });
+  const std::string plain = server_->BaseUrl() + "plain/";
+  TRun run = Publish(dir_, {"check", "--url", plain, "--cdn-url", server_->BaseUrl() + "cdn/",
+                            "--public-key", key_.publicKey});
+  EXPECT_EQ(run.status, 0) << run.output;
+  run = Publish(dir_, {"check", "--url", plain, "--public-key", key_.publicKey});
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("不存在"), std::string::npos) << run.output;
+  EXPECT_EQ(Publish(dir_, {"check", "--server", dir_.Utf8("served"), "--cdn-url", plain}).status,
+            4);
+}
+
 } // namespace
