@@ -36,7 +36,6 @@ namespace tx = publishtexts;
 constexpr int64_t kPackageLimit = int64_t{1} << 31;
 constexpr int64_t kMaxManifestSize = 16 * 1024 * 1024;
 constexpr int64_t kMaxSignatureFileSize = 64 * 1024;
-constexpr int64_t kMaxNotesSize = 1024 * 1024;
 
 std::string Label(const std::string& name) {
   return name.empty() ? tx::kEmptyName.str() : name;
@@ -85,7 +84,7 @@ std::vector<std::string> ReadNotes(const std::string& path) {
   if (path.empty()) return notes;
   TMemoryStream file;
   file.LoadFromFile(path);
-  std::string text(file.Memory(), static_cast<size_t>(std::min(file.GetSize(), kMaxNotesSize)));
+  std::string text(file.Memory(), static_cast<size_t>(file.GetSize()));
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
   const bool utf8 = text.empty() || !platform::Utf8ToAnsi(text).empty();
   size_t from = 0;

@@ -149,6 +149,7 @@ TEST_F(PublishTest, EveryRefusalLeavesTheTreeByteIdentical) {
   ASSERT_EQ(Publish(dir_, v7).status, 0);
   dir_.Write("huge.exe", "");
   std::filesystem::resize_file(dir_.Utf8("huge.exe"), uintmax_t{1} << 31);
+  dir_.Write("same-size.exe", RandomBytes(200000, 77));
   dir_.Write("old.sfwb", Template(2));
   dir_.Write("not-a-zip.sfwb", "plain text");
   const std::string www = dir_.Utf8("www");
@@ -175,6 +176,9 @@ TEST_F(PublishTest, EveryRefusalLeavesTheTreeByteIdentical) {
       {"a package of 2 GiB", program(signedV8, dir_.Utf8("huge.exe")), 2},
       {"a path that holds other bytes",
        program({"--version", "8", "--path", "V7", "--key", key.pem}, v8), 2},
+      {"a path that holds as many other bytes",
+       program({"--version", "8", "--path", "V7", "--key", key.pem}, dir_.Utf8("same-size.exe")),
+       2},
       {"no key for a signed tree", program({"--version", "8", "--path", "V8"}, v8), 2},
       {"an encrypted key",
        program({"--version", "8", "--path", "V8", "--key", dir_.Utf8("encrypted.pem")}, v8), 2},
