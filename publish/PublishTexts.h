@@ -98,6 +98,7 @@ inline const platform::AnsiText kCheckBadSignature{"%s：条目“%s”：%s 的
 inline const platform::AnsiText kCheckCommentBehind{
     "%s：条目“%s”：%s 注释中的版本 %d 低于条目的版本 %d，客户端会反复下载它。"};
 inline const platform::AnsiText kCheckCommentBad{"%s：条目“%s”：%s 注释中的版本“%s”不是整数。"};
+inline const platform::AnsiText kCheckCannotSeek{"下载的数据只能从头到尾依次接收。"};
 inline const platform::AnsiText kCheckSummaryGood{"已检查 %d 个版本文件、%d 个条目：全部正常。"};
 inline const platform::AnsiText kCheckSummaryBad{
     "已检查 %d 个版本文件、%d 个条目：发现 %d 个问题。"};
