@@ -1,6 +1,6 @@
 #include "common/IntegerText.h"
 
-#include "common/XMLJson.h"
+#include "platform/Exception.h"
 
 #include <string>
 

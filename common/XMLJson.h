@@ -24,14 +24,6 @@
 class TStream;
 class TXMLNode;
 
-// A plain JSON value that is neither a number of digits and dots, nor true
-// or false, nor a signed or exponent number. The message is
-// "'<value>' is not a valid boolean value".
-class EConvertError : public Exception {
-public:
-  using Exception::Exception;
-};
-
 // Nested objects and arrays deeper than this are a format error, so that
 // hostile text cannot exhaust the stack.
 inline constexpr int kMaxJsonDepth = 500;
@@ -39,8 +31,8 @@ inline constexpr int kMaxJsonDepth = 500;
 // Checks one plain value as it stands in the text (trimmed) and returns what
 // is stored for it: a string without its quotes, anything else as written.
 // Raises Exception "错误的JSON格式" for an empty value or a string without its
-// closing quote, EConvertError for a value that is no string, number or
-// boolean.
+// closing quote, EConvertError "'<value>' is not a valid boolean value" for
+// a value that is no string, number or boolean.
 std::string CheckJsonValue(std::string_view value);
 
 // Reads JSON text into nodes below one node. One parser serves one reading.

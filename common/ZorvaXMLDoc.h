@@ -4,6 +4,17 @@
 // the non-virtual accessors below serve the library's own parser, writer and
 // JSON code, which walk large trees and must not copy strings to do so.
 //
+// Where each part is implemented:
+//   TXMLIntfObject, TXMLNode, TXMLNodeAttribute   XMLNodeModel.cpp
+//   TXMLNodeList, TXMLNodeAttributes              XMLNodeCollections.cpp
+//   XML text of nodes and documents               XMLNodeWriterOps.cpp over XMLWriter.cpp
+//   JSON of nodes and documents                   XMLJsonOps.cpp over XMLJsonReader.cpp and
+//                                                 XMLJsonWriter.cpp
+//   ParseInto, ParseDocument                      XMLParser.cpp
+//   TXMLDocument, DetectXMLEncoding               XMLDocument.cpp; loading in XMLDocumentLoad.cpp
+//   code-page conversion of documents             XMLCodeConversion.cpp, XMLAnsiToUtf8.cpp
+//   node memory                                   XMLBlockPool.cpp
+//
 // Ownership points downward only: a node owns its child list and attribute
 // collection (both live inside the node object and share its count), the list
 // owns the children, the collection owns the attributes. A parent link is a

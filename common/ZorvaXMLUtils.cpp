@@ -1,5 +1,5 @@
 // Escaping, search and the text forms of booleans and integers. Floats live in
-// XmlFloatText.cpp, Base64 in XmlBase64.cpp.
+// XMLFloatText.cpp, Base64 in XMLBase64.cpp.
 #include "common/ZorvaXMLUtils.h"
 
 #include "platform/Assert.h"

@@ -21,6 +21,14 @@ public:
   using EStreamError::EStreamError;
 };
 
+// A text cannot be read as the value asked for: an integer of the
+// configuration or of a manifest, a plain value of a JSON text. The message
+// names the text, as in "'abc' is not a valid integer value".
+class EConvertError : public Exception {
+public:
+  using Exception::Exception;
+};
+
 // A precondition of a unit failed: a programming error, not an input error.
 class EAssertionFailed : public Exception {
 public:

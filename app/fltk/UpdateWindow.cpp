@@ -1,3 +1,5 @@
+// The update window on Linux: an FLTK window whose widgets mirror the form's
+// control model, drawn again at once where the form asks for a repaint.
 #include "app/UpdateWindow.h"
 
 #include "app/Pictures.h"
