@@ -29,10 +29,6 @@
 // What is wrong with a finished package.
 enum class TPackageFault { None, Corrupt, BadSignature };
 
-// The 32 bytes of a digest written as exactly 64 hexadecimal digits, in
-// either letter case; nullopt for any other text.
-std::optional<platform::TSha256Digest> ParseSha256Text(std::string_view text);
-
 class TPackageCheck {
 public:
   // `sha256` and `signature` are the manifest entry's attributes, nullopt

@@ -1,7 +1,7 @@
 #include "app/TemplateFile.h"
 
 #include "app/ExitStatus.h"
-#include "app/IntegerText.h"
+#include "common/IntegerText.h"
 #include "app/UpdateFormTexts.h"
 #include "archive/ZipControl.h"
 #include "platform/Profile.h"

@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The outcome of an update check.
@@ -275,6 +276,8 @@ public:
   // none.
   std::optional<std::string> packageSha256;
   std::optional<std::string> packageSignature;
+  // The matched entry's Rollout, 1 to 100 (100 without one).
+  int32_t rolloutPercent = 100;
   // The checks of the running transfer, fed by its work events; none when
   // nothing is to be checked.
   std::unique_ptr<TPackageCheck> packageCheck;
@@ -300,6 +303,9 @@ public:
   // Why the latest check reported CheckFailed, for the log and the
   // administrator.
   std::string lastCheckError;
+  // The latest check failed because the manifest's signature was refused
+  // ([Security] ManifestSigned=1).
+  bool manifestRefused = false;
 
 private:
   void Construct();
@@ -316,6 +322,12 @@ private:
   bool ReachServer(const std::string& manifestUrl);
   // Which integrity attributes the matched entry carries, for the log.
   std::string IntegrityAttributes() const;
+  // With [Security] ManifestSigned=1: fetches the manifest's signature file
+  // and raises when `manifest` is not signed by the configured key or has
+  // expired.
+  void VerifyManifestSignature(const std::string& url, std::string_view manifest);
+  // Whether the staged rollout offers latestVersion to this machine.
+  bool RolloutOffers();
   enum class TTransferResult { Incomplete, Complete, Corrupt, BadSignature };
   // `url` is the package on the CDN, `originUrl` the same path on the
   // origin.

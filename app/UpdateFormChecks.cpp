@@ -1,14 +1,20 @@
 // The version manifest and the two update checks: the program check (an
-// entry per region) and the template check (an entry per template, compared
-// with the version in the installed template's archive comment).
-#include "app/IntegerText.h"
+// entry per region, offered as the staged rollout allows) and the template
+// check (an entry per template, compared with the version in the installed
+// template's archive comment). With [Security] ManifestSigned=1 a manifest
+// is taken only with its publisher's signature.
+#include "app/Rollout.h"
 #include "app/UpdateForm.h"
 #include "app/UpdateFormTexts.h"
-#include "archive/ZipControl.h"
+#include "archive/TemplateVersion.h"
+#include "common/IntegerText.h"
+#include "common/ManifestSignature.h"
+#include "common/VersionManifest.h"
 #include "common/ZorvaXMLIntf.h"
 #include "common/ZorvaXMLUtils.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
+#include "platform/MachineIdentity.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "platform/ProfileText.h"
@@ -26,65 +32,93 @@ namespace tx = updatetexts;
 // memory.
 constexpr int32_t kMaxManifestSize = 16 * 1024 * 1024;
 
-class TManifestStream : public TMemoryStream {
+// Caps what a server may send for a manifest or its signature.
+class TCappedStream : public TMemoryStream {
 public:
+  explicit TCappedStream(int32_t cap) : cap_(cap) {}
   int32_t Write(const void* buffer, int32_t count) override {
-    if (GetPosition() + count > kMaxManifestSize)
-      throw EStreamError(platform::FormatText(tx::kManifestTooLarge, kMaxManifestSize));
+    if (GetPosition() + count > cap_)
+      throw EStreamError(platform::FormatText(tx::kManifestTooLarge, cap_));
     return TMemoryStream::Write(buffer, count);
   }
+  std::string_view Bytes() { return {Memory(), static_cast<size_t>(GetSize())}; }
+
+private:
+  int32_t cap_;
 };
 
-std::string Attribute(const IXMLNodeRef& node, const std::string& name) {
-  return node->GetAttributes()->GetAttribute(name)->GetAsString();
-}
+// A signature file holds a line or two of Base64.
+constexpr int32_t kMaxSignatureFileSize = 64 * 1024;
 
-// The attribute's value, or nullopt when the node has no such attribute.
-std::optional<std::string> OptionalAttribute(const IXMLNodeRef& node, const std::string& name) {
-  IXMLNodeAttributesRef attributes = node->GetAttributes();
-  if (attributes->IndexOf(name) < 0) return std::nullopt;
-  return attributes->GetAttribute(name)->GetAsString();
-}
-
-std::string TrimBlanks(std::string_view s) {
-  size_t begin = s.find_first_not_of(" \t");
-  if (begin == std::string_view::npos) return {};
-  size_t end = s.find_last_not_of(" \t");
-  return std::string(s.substr(begin, end - begin + 1));
-}
-
-// Calls `visit` for each entry of the manifest, in document order, until it
-// returns false.
-template <class Visit> void ForEachEntry(const IXMLDocumentRef& doc, Visit visit) {
-  IXMLNodeRef root = doc->GetDocumentElement();
-  if (root == nullptr) return;
-  IXMLNodeListRef entries = root->GetChildNodes();
-  const int32_t count = entries->GetCount();
-  for (int32_t i = 0; i < count; ++i) {
-    IXMLNodeRef entry = entries->GetNode(i);
-    if (entry->GetNodeType() != TXMLNodeType::ntElement) continue; // CDATA, say
-    if (!visit(entry)) return;
-  }
-}
+// The manifest is not taken; the text says why.
+class EManifestRefused : public Exception {
+public:
+  using Exception::Exception;
+};
 
 } // namespace
 
 void TUpdateForm::FetchManifest(const std::string& url) {
-  TManifestStream manifest;
+  TCappedStream manifest(kMaxManifestSize);
   platform::THttpClient client;
   // A server that accepts the connection and never answers must not hold the
   // updater for ever.
   client.SetConnectTimeout(limits.checkConnectMs);
   client.SetTotalTimeout(limits.checkTotalMs);
   client.Get(url, manifest);
+  if (platform::ReadProfileInt(configFile, "Security", "ManifestSigned", 0) == 1)
+    VerifyManifestSignature(url, manifest.Bytes());
   const std::string file = GetWorkingFolder() + "Version.xml";
-  if (!platform::WriteFileAtomically(
-          file, std::string_view(manifest.Memory(), static_cast<size_t>(manifest.GetSize()))))
+  if (!platform::WriteFileAtomically(file, manifest.Bytes()))
     throw EFOpenError(platform::FormatText(tx::kFileWriteFailed, file));
+}
+
+void TUpdateForm::VerifyManifestSignature(const std::string& url, std::string_view manifest) {
+  const std::string signatureUrl = url + ".sig";
+  std::optional<std::string> signatureFile;
+  TCappedStream signature(kMaxSignatureFileSize);
+  platform::THttpClient client;
+  client.SetConnectTimeout(limits.checkConnectMs);
+  client.SetTotalTimeout(limits.checkTotalMs);
+  try {
+    client.Get(signatureUrl, signature);
+    signatureFile = std::string(signature.Bytes());
+  } catch (const platform::EHttpError& e) {
+    // The server answered that it has none; a network failure is a failed
+    // check like any other.
+    if (e.Status() == 0) throw;
+  }
+  const std::string publicKey =
+      platform::ReadProfileString(configFile, "Security", "PublicKey", "");
+  const TManifestCheck check = VerifyManifest(manifest, signatureFile, publicKey, UtcNow());
+  Log(platform::FormatText("manifest signature=%s url=%s", ManifestVerdictName(check.verdict),
+                           UrlForLog(signatureUrl)));
+  std::string reason;
+  switch (check.verdict) {
+  case TManifestVerdict::Valid:
+    return;
+  case TManifestVerdict::BadKey:
+    reason = tx::kManifestBadKey;
+    break;
+  case TManifestVerdict::Missing:
+    reason = platform::FormatText(tx::kManifestUnsigned, UrlForLog(signatureUrl));
+    break;
+  case TManifestVerdict::Invalid:
+    reason = tx::kManifestBadSignature;
+    break;
+  case TManifestVerdict::NoExpiry:
+    reason = tx::kManifestNoExpiry;
+    break;
+  case TManifestVerdict::Expired:
+    reason = platform::FormatText(tx::kManifestExpired, UtcTimeText(check.expires.value_or(0)));
+    break;
+  }
+  throw EManifestRefused(tx::kManifestRefused.str() + reason);
 }
 
 TCheckResult TUpdateForm::CheckProductUpdate() {
   lastCheckError.clear();
+  manifestRefused = false;
   try {
     const std::string url = BuildProductUrl(false, "Version.xml", "");
     if (!ReachServer(url)) return TCheckResult::CheckFailed;
@@ -94,15 +128,31 @@ TCheckResult TUpdateForm::CheckProductUpdate() {
     Log(platform::FormatText("offer version=%d installed=%d path=%s mandatory=%d integrity=%s",
                              latestVersion, installed, packagePath, mustUpdate,
                              IntegrityAttributes()));
-    if (latestVersion > installed) {
+    if (latestVersion > installed && RolloutOffers()) {
       controls[ControlId::lblPrompt1].caption = platform::FormatText(tx::kOfferText, latestVersion);
       return TCheckResult::UpdateAvailable;
     }
     return TCheckResult::UpToDate;
+  } catch (const EManifestRefused& e) {
+    lastCheckError = e.what();
+    manifestRefused = true;
+    return TCheckResult::CheckFailed;
   } catch (const std::exception& e) {
     lastCheckError = e.what();
     return TCheckResult::CheckFailed;
   }
+}
+
+bool TUpdateForm::RolloutOffers() {
+  if (rolloutPercent >= 100) return true;
+  const std::string identity = platform::MachineIdentity();
+  const int32_t bucket = RolloutBucket(identity, GetProductKind(), latestVersion);
+  // A mandatory update reaches every machine at once.
+  const bool offered = mustUpdate == 1 || bucket < rolloutPercent;
+  Log(platform::FormatText("rollout percent=%d bucket=%d%s mandatory=%d offered=%d", rolloutPercent,
+                           bucket, identity.empty() ? " identity=none" : "", mustUpdate,
+                           offered ? 1 : 0));
+  return offered;
 }
 
 bool TUpdateForm::ReachServer(const std::string& manifestUrl) {
@@ -128,39 +178,33 @@ void TUpdateForm::ReadProductManifest() {
   notes.push_back(platform::FormatText(tx::kReleaseNotesHeading, regionName));
   // Every matching entry is applied: the last one's values stand, and the
   // release notes of all of them follow one another.
-  ForEachEntry(doc, [&](const IXMLNodeRef& entry) {
-    if (!platform::SameProfileName(Attribute(entry, "Name"), regionName)) return true;
-    latestVersion = StrToIntDef(Attribute(entry, "Version"), 0);
-    packagePath = Attribute(entry, "VersionPath");
-    mustUpdate = StrToIntDef(Attribute(entry, "MustUpdate"), 0);
-    packageSha256 = OptionalAttribute(entry, "SHA256");
-    packageSignature = OptionalAttribute(entry, "Signature");
-    IXMLNodeListRef details = entry->GetChildNodes();
-    const int32_t count = details->GetCount();
-    for (int32_t i = 0; i < count; ++i) {
-      IXMLNodeRef detail = details->GetNode(i);
-      if (detail->GetNodeType() == TXMLNodeType::ntElement)
-        notes.push_back(Attribute(detail, tx::kDetailAttribute));
-    }
-    return true;
-  });
+  for (const TManifestEntry& entry : ReadManifestEntries(doc)) {
+    if (!ManifestNameMatches(entry.name, regionName)) continue;
+    latestVersion = entry.version;
+    packagePath = entry.versionPath;
+    mustUpdate = entry.mustUpdate;
+    packageSha256 = entry.sha256;
+    packageSignature = entry.signature;
+    rolloutPercent = entry.rollout;
+    notes.insert(notes.end(), entry.notes.begin(), entry.notes.end());
+  }
 }
 
 void TUpdateForm::ReadTemplateManifest() {
   const std::string file = GetWorkingFolder() + "Version.xml";
   if (!platform::FileExists(file)) return;
   IXMLDocumentRef doc = OpenXmlDocumentFile(file, false, false);
-  ForEachEntry(doc, [&](const IXMLNodeRef& entry) {
-    const std::string name = Attribute(entry, "Name");
-    if (!platform::SameProfileName(name, TemplateArgument())) return true;
-    latestVersion = StrToIntDef(Attribute(entry, "Version"), 0);
-    packagePath = Attribute(entry, "VersionPath");
-    templateName = name;
-    packageSha256 = OptionalAttribute(entry, "SHA256");
-    packageSignature = OptionalAttribute(entry, "Signature");
+  for (const TManifestEntry& entry : ReadManifestEntries(doc)) {
+    if (!ManifestNameMatches(entry.name, TemplateArgument())) continue;
+    // The first matching entry wins.
+    latestVersion = entry.version;
+    packagePath = entry.versionPath;
+    templateName = entry.name;
+    packageSha256 = entry.sha256;
+    packageSignature = entry.signature;
     templateVersion = latestVersion;
-    return false; // the first matching entry wins
-  });
+    return;
+  }
 }
 
 int32_t TUpdateForm::ReadInstalledVersion() const {
@@ -171,6 +215,7 @@ int32_t TUpdateForm::ReadInstalledVersion() const {
 
 TCheckResult TUpdateForm::CheckTemplateUpdate() {
   lastCheckError.clear();
+  manifestRefused = false;
   try {
     const std::string url = BuildSampleTextUrl(false, "Version.xml", "");
     if (!ReachServer(url)) return TCheckResult::CheckFailed;
@@ -181,6 +226,10 @@ TCheckResult TUpdateForm::CheckTemplateUpdate() {
                              templateName.empty() ? TemplateArgument() : templateName, installed,
                              templateVersion, packagePath, IntegrityAttributes()));
     return installed < templateVersion ? TCheckResult::UpdateAvailable : TCheckResult::UpToDate;
+  } catch (const EManifestRefused& e) {
+    lastCheckError = e.what();
+    manifestRefused = true;
+    return TCheckResult::CheckFailed;
   } catch (const std::exception& e) {
     lastCheckError = e.what();
     return TCheckResult::CheckFailed;
@@ -198,8 +247,6 @@ int32_t TUpdateForm::GetInstalledTemplateVersion() {
     localTemplatePath = ExeFolder() + folder + platform::PathDelim + templateName + ".sfwb";
 
   if (localTemplatePath.empty() || !platform::FileExists(localTemplatePath)) return 0;
-  const std::string comment = TZipInfo::ReadArchiveComment(localTemplatePath);
-  const std::string value =
-      TrimBlanks(platform::ReadProfileStringFromText(comment, "Region", "Version", ""));
+  const std::string value = ReadTemplateVersionText(localTemplatePath);
   return value.empty() ? 0 : StrToInt(value);
 }

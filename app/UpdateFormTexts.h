@@ -12,10 +12,19 @@ inline const platform::AnsiText kShanghai{"上海"};
 inline const platform::AnsiText kInstallKey{"SOFTWARE\\Zorva编标工具\\6.0"};
 
 // The manifest and the check.
-inline const platform::AnsiText kDetailAttribute{"明细"};
 inline const platform::AnsiText kReleaseNotesHeading{"%s升级内容："};
 inline const platform::AnsiText kOfferText{"检测到新版本V%d，是否下载更新？"};
 inline const platform::AnsiText kManifestTooLarge{"版本文件超过 %d 字节，已停止接收"};
+
+// Signed manifests: the window shows the first text alone, standard error
+// and the log add the reason.
+inline const platform::AnsiText kManifestRefused{"更新信息签名无效，已忽略。"};
+inline const platform::AnsiText kManifestBadKey{
+    "VersionCfg.ini 中的发布者公钥（[Security] PublicKey）无效。"};
+inline const platform::AnsiText kManifestUnsigned{"服务器上没有它的签名（%s）。"};
+inline const platform::AnsiText kManifestBadSignature{"签名与内容不符。"};
+inline const platform::AnsiText kManifestNoExpiry{"它没有有效期（Expires）。"};
+inline const platform::AnsiText kManifestExpired{"它已于 %s 过期。"};
 
 // The window.
 inline const platform::AnsiText kAppTitle{"在线升级"};

@@ -30,7 +30,9 @@ void TUpdateForm::tmUpdateTimer() {
   case TCheckResult::CheckFailed:
     ReportFailure(lastCheckError, TExitStatus::Error);
     controls[ControlId::pnl3].visible = true;
-    controls[ControlId::lblPrompt3].caption = tx::kNetworkError;
+    // A refused manifest has changed nothing: no offer, no product closed.
+    controls[ControlId::lblPrompt3].caption =
+        manifestRefused ? tx::kManifestRefused.str() : tx::kNetworkError.str();
     controls.BindAction(ControlId::btnOK, ActionId::acClose);
     if (View()) View()->Repaint(std::nullopt);
     break;

@@ -78,7 +78,7 @@ long long LastBytesSent(const std::string& accessLog) {
   return bytes;
 }
 
-// The package's attributes and the public key, as tools/sign-package prints
+// The package's attributes and the public key, as update-publish sign prints
 // them for `key`.
 struct Signed {
   std::string sha256, signature, publicKey;
@@ -95,7 +95,7 @@ Signed SignPackage(const std::string& root, const std::string& package) {
   const std::string key = root + "/publisher.pem";
   const std::string out = root + "/sign.out";
   if (Run({"/usr/bin/openssl", "genpkey", "-algorithm", "ed25519", "-out", key}, out) != 0 ||
-      Run({UPDATER_SOURCE_DIR "/tools/sign-package", key, package}, out) != 0)
+      Run({UPDATER_PUBLISH_PROGRAM, "sign", "--key", key, package}, out) != 0)
     return {};
   const std::string text = testsupport::ReadFile(out);
   return {ValueAfter(text, "SHA256=\""), ValueAfter(text, "Signature=\""),
@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
   // The checks.
   const Signed sig = SignPackage(root, package);
   if (sig.signature.empty()) {
-    std::fprintf(stderr, "tools/sign-package failed\n");
+    std::fprintf(stderr, "update-publish sign failed\n");
     return 1;
   }
   {
@@ -254,7 +254,7 @@ int main(int argc, char** argv) {
     if (!Base64TextToBytes(tinySig.publicKey, key) ||
         !Base64TextToBytes(tinySig.signature, signature) || !key || !signature ||
         key->size() != 32 || signature->size() != 64) {
-      std::fprintf(stderr, "tools/sign-package printed no usable key or signature\n");
+      std::fprintf(stderr, "update-publish sign printed no usable key or signature\n");
       return 1;
     }
     platform::TEd25519PublicKey publicKey{};

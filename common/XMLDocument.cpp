@@ -101,6 +101,7 @@ IXMLNodeRef TXMLDocument::CreateNode(const std::string& name, TXMLNodeType type)
 
 void TXMLDocument::ParseText(std::string_view text, int32_t start) {
   root_.Reset();
+  SetOuterComments({}, {});
   version_ = "1.0";
   ParseDocument(text, this, start);
 }

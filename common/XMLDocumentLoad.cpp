@@ -205,6 +205,7 @@ void TXMLDocument::LoadFromStream(TStream* stream) {
   TUtf8Feed feed(pieces, std::move(head), info->byteOrderMark);
   // What ParseText does before it parses.
   root_.Reset();
+  SetOuterComments({}, {});
   version_ = "1.0";
   try {
     ParseDocument(feed, this, start);

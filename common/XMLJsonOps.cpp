@@ -38,6 +38,7 @@ void TXMLDocument::LoadJSONFromStream(TStream* stream) {
   IXMLNodeRef holder(new TXMLNode(TXMLNodeType::ntElement, 0));
   LoadJsonIntoNode(holder, ReadStreamRest(*stream));
   root_.Reset();
+  SetOuterComments({}, {});
   IXMLNodeListRef children = holder->GetChildNodes();
   if (children->GetCount() == 0) return;
   IXMLNodeRef first = children->GetNode(0);

@@ -120,6 +120,11 @@ uint32_t XMLNameHash(std::string_view name) noexcept {
   return hash;
 }
 
+char XMLAttributeQuote(std::string_view rawValue) noexcept {
+  if (rawValue.find('"') == std::string_view::npos) return '"';
+  return rawValue.find('\'') == std::string_view::npos ? '\'' : '"';
+}
+
 bool XMLSameName(std::string_view a, std::string_view b) noexcept {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -188,10 +193,12 @@ std::string TXMLNodeAttribute::GetXML() {
 
 void TXMLNodeAttribute::AppendXML(std::string& out) const {
   out.reserve(out.size() + name_.size() + value_.size() + 3);
+  const char quote = XMLAttributeQuote(value_);
   out += name_;
-  out += "=\"";
+  out += '=';
+  out += quote;
   out += value_;
-  out += '"';
+  out += quote;
 }
 
 void TXMLNodeAttribute::SetAsBoolean(bool value) {

@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -30,6 +32,11 @@ public:
       : root_(root), feed_(&feed), options_(options) {}
 
   void SetStart(int32_t start) { start_ = start < 1 ? 1 : static_cast<size_t>(start); }
+  // Comments outside the document element are collected instead of being
+  // attached (xoDocumentComments of a document).
+  void KeepOuterComments() { keepOuter_ = true; }
+  std::vector<std::string>& CommentsBefore() { return before_; }
+  std::vector<std::string>& CommentsAfter() { return after_; }
   void Parse();
 
   const IXMLNodeRef& Root() const { return root_; }
@@ -78,6 +85,9 @@ private:
   std::string encoding_ = "utf-8";
   std::string version_ = "1.0";
   TXMLOptions options_;
+  bool keepOuter_ = false;
+  std::vector<std::string> before_;
+  std::vector<std::string> after_;
 };
 
 // The bytes before pos_ are dropped once they are half of what is held, so
@@ -211,6 +221,10 @@ void TXMLParser::OpenElement(std::string_view tag) {
 }
 
 void TXMLParser::AddContentNode(std::string_view content, TXMLNodeType type) {
+  if (!current_ && keepOuter_ && type == TXMLNodeType::ntComment) {
+    (root_ ? after_ : before_).emplace_back(content);
+    return;
+  }
   if (!current_ && root_) RaiseParseError(xmltext::kIllegalContent);
   TIntfRef<TXMLNode> ref = NewNode(type);
   ref->AssignName(XMLNodeTypeName(type));
@@ -259,8 +273,10 @@ namespace {
 
 void ParseDocument(TXMLParser& parser, TXMLDocument* document, int32_t start) {
   parser.SetStart(start);
+  if (document->GetOptions() & xoDocumentComments) parser.KeepOuterComments();
   parser.Parse();
   document->SetRoot(parser.Root());
+  document->SetOuterComments(std::move(parser.CommentsBefore()), std::move(parser.CommentsAfter()));
   document->SetVersion(parser.Version());
   document->SetEncoding(parser.Encoding());
 }

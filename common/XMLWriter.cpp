@@ -44,7 +44,19 @@ void TXMLBuilder::WriteDocument(IXMLDocument* document, bool rawText, bool force
     pending_ += own->BuildDeclaration();
     EndLine(start);
   }
+  const auto writeComments = [this](const std::vector<std::string>& comments) {
+    for (const std::string& comment : comments) {
+      const size_t start = pending_.size();
+      pending_ += "<!--";
+      pending_ += comment;
+      pending_ += "-->";
+      EndLine(start);
+    }
+  };
+  writeComments(own->CommentsBefore());
   WriteNode(document->GetDocumentElement().get());
+  writeComments(own->CommentsAfter());
+  Flush();
 }
 
 void TXMLBuilder::WriteNode(IXMLNode* node) {
@@ -133,9 +145,10 @@ void TXMLBuilder::AppendOpenTag(const TXMLNode& node, bool selfClosing) {
     *p++ = ' ';
     put(attribute->Name());
     *p++ = '=';
-    *p++ = '"';
+    const char quote = XMLAttributeQuote(attribute->Value());
+    *p++ = quote;
     put(attribute->Value());
-    *p++ = '"';
+    *p++ = quote;
   }
   if (selfClosing) *p++ = '/';
   *p = '>';

@@ -81,6 +81,10 @@ private:
 uint32_t XMLNameHash(std::string_view name) noexcept;
 // Equal length and equal bytes with ASCII letter case ignored.
 bool XMLSameName(std::string_view a, std::string_view b) noexcept;
+// The quote an attribute's raw value is written in: the double quote,
+// unless the value holds one (it was single-quoted in the markup it came
+// from) and no apostrophe.
+char XMLAttributeQuote(std::string_view rawValue) noexcept;
 // The name a node takes when its kind is set: "#element", "#text",
 // "#cdata-section", "#comment".
 const std::string& XMLNodeTypeName(TXMLNodeType type);
@@ -494,8 +498,19 @@ public:
   }
   void SetRoot(IXMLNodeRef root) noexcept { root_ = std::move(root); }
 
+  // The comments before and after the document element, raw, as parsed
+  // with xoDocumentComments; the writer puts them back around it.
+  const std::vector<std::string>& CommentsBefore() const noexcept { return before_; }
+  const std::vector<std::string>& CommentsAfter() const noexcept { return after_; }
+  void SetOuterComments(std::vector<std::string> before, std::vector<std::string> after) noexcept {
+    before_ = std::move(before);
+    after_ = std::move(after);
+  }
+
 private:
   IXMLNodeRef root_;
+  std::vector<std::string> before_;
+  std::vector<std::string> after_;
   bool formatted_ = true;
   bool includeDeclaration_ = true;
   std::string encoding_ = "utf-8";

@@ -111,6 +111,10 @@ inline constexpr TXMLOptions xoDecodeLineBreaks = 0x0002; // GetAsString decodes
 inline constexpr TXMLOptions xoEncodeLineBreaks = 0x0004; // SetAsString writes &#xA; &#xD;
 inline constexpr TXMLOptions xoSkipCDATA = 0x0010;        // the parser drops CDATA sections
 inline constexpr TXMLOptions xoSkipComments = 0x0100;     // the parser drops comments
+// A document keeps the comments before and after its document element and
+// writes them back around it. Without it, a comment before the element
+// becomes the root and one after it is an error.
+inline constexpr TXMLOptions xoDocumentComments = 0x0200;
 
 class IXMLNode;
 class IXMLNodeList;

@@ -1,5 +1,5 @@
-// Ed25519's curve arithmetic, as far as verification needs it (RFC 8032,
-// sections 5.1.2 to 5.1.4 and 5.1.7).
+// Ed25519's curve arithmetic, as far as verification and signing need it
+// (RFC 8032, sections 5.1.2 to 5.1.7).
 //
 // Field elements of GF(p), p = 2^255 - 19, are ten signed limbs of
 // alternately 26 and 25 bits (radix 2^25.5): limb i counts in units of
@@ -17,9 +17,12 @@
 // - k = SHA-512(...) mod L, not the whole 512-bit digest: the two differ
 //   on a key with a small-order component.
 //
-// Signature, key and message are public, so nothing here runs in constant
-// time. The constants d, sqrt(-1) and the base point are computed from
-// their definitions at first use rather than written out in hexadecimal.
+// Verification handles only public values and takes shortcuts on them.
+// Signing multiplies the base point by secret scalars: that multiplication
+// reads its table and adds in the same way whatever the scalar, and the
+// scalar reductions choose without branching. The constants d, sqrt(-1) and
+// the base point are computed from their definitions at first use rather
+// than written out in hexadecimal.
 #include "platform/Ed25519.h"
 
 #include <algorithm>
@@ -290,6 +293,23 @@ TMultiples Multiples(const TPoint& p) {
   return table;
 }
 
+// table[index], read by touching every entry alike.
+TPoint Select(const TMultiples& table, size_t index) {
+  TPoint r{};
+  for (size_t i = 0; i < table.size(); ++i) {
+    const int32_t mask = -static_cast<int32_t>(i == index);
+    const auto pick = [mask](TFe& to, const TFe& from) {
+      for (int n = 0; n < kLimbs; ++n)
+        to.limb[n] |= from.limb[n] & mask;
+    };
+    pick(r.x, table[i].x);
+    pick(r.y, table[i].y);
+    pick(r.z, table[i].z);
+    pick(r.t, table[i].t);
+  }
+  return r;
+}
+
 TPoint Negate(const TPoint& p) {
   return {Neg(p.x), p.y, p.z, Neg(p.t)};
 }
@@ -365,7 +385,7 @@ TScalar ScalarFromBytes(const uint8_t* bytes) {
   return a;
 }
 
-// The little-endian digest modulo L, bit by bit from the top: the
+// The little-endian 512-bit number modulo L, bit by bit from the top: the
 // remainder stays below L, so doubling it and adding a bit stays below 2L
 // and below 2^254, and one subtraction brings it back.
 TScalar ReduceModOrder(const TSha512Digest& digest) {
@@ -377,16 +397,26 @@ TScalar ReduceModOrder(const TSha512Digest& digest) {
       word = word << 1 | carry;
       carry = top;
     }
-    if (!Below(r, kOrder)) {
-      int64_t borrow = 0;
-      for (int i = 0; i < 8; ++i) {
-        const int64_t difference = int64_t{r[i]} - kOrder[i] - borrow;
-        borrow = difference < 0 ? 1 : 0;
-        r[i] = static_cast<uint32_t>(difference + (borrow << 32));
-      }
+    // r - L, kept when it does not go below zero.
+    TScalar less{};
+    uint64_t borrow = 0;
+    for (int i = 0; i < 8; ++i) {
+      const uint64_t difference = uint64_t{r[i]} - kOrder[i] - borrow;
+      less[i] = static_cast<uint32_t>(difference);
+      borrow = difference >> 63;
     }
+    const uint32_t keep = static_cast<uint32_t>(borrow) - 1; // all ones when r >= L
+    for (int i = 0; i < 8; ++i)
+      r[i] = (less[i] & keep) | (r[i] & ~keep);
   }
   return r;
+}
+
+TEd25519Scalar ScalarToBytes(const TScalar& a) {
+  TEd25519Scalar out{};
+  for (int i = 0; i < 32; ++i)
+    out[i] = static_cast<uint8_t>(a[i / 4] >> (8 * (i % 4)));
+  return out;
 }
 
 } // namespace
@@ -413,6 +443,52 @@ bool CheckEd25519Equation(const TEd25519PublicKey& publicKey, const TEd25519Sign
   TBytes32 r{};
   std::copy_n(signature.begin(), r.size(), r.begin());
   return Encode(sum) == r;
+}
+
+TEd25519Scalar Ed25519BaseMultiple(const TEd25519Scalar& s) {
+  const TScalar scalar = ScalarFromBytes(s.data());
+  const TMultiples& base = BaseMultiples();
+  TPoint sum = Identity();
+  for (int n = 63; n >= 0; --n) {
+    for (int i = 0; i < 4; ++i)
+      sum = Double(sum);
+    // The addition is complete, so adding [0]B (the identity) is an
+    // addition like the others.
+    sum = Add(sum, Select(base, NibbleOf(scalar, n)));
+  }
+  return Encode(sum);
+}
+
+TEd25519Scalar Ed25519ReduceDigest(const TSha512Digest& digest) {
+  return ScalarToBytes(ReduceModOrder(digest));
+}
+
+TEd25519Scalar Ed25519MultiplyAdd(const TEd25519Scalar& a, const TEd25519Scalar& b,
+                                  const TEd25519Scalar& c) {
+  const TScalar x = ScalarFromBytes(a.data());
+  const TScalar y = ScalarFromBytes(b.data());
+  const TScalar z = ScalarFromBytes(c.data());
+  // The 512-bit sum in 32-bit words; a, b < 2^255 leave room for c.
+  std::array<uint32_t, 16> words{};
+  for (int i = 0; i < 8; ++i)
+    words[i] = z[i];
+  for (int i = 0; i < 8; ++i) {
+    uint64_t carry = 0;
+    for (int j = 0; j < 8; ++j) {
+      const uint64_t t = uint64_t{x[i]} * y[j] + words[i + j] + carry;
+      words[i + j] = static_cast<uint32_t>(t);
+      carry = t >> 32;
+    }
+    for (int k = i + 8; k < 16; ++k) {
+      const uint64_t t = uint64_t{words[k]} + carry;
+      words[k] = static_cast<uint32_t>(t);
+      carry = t >> 32;
+    }
+  }
+  TSha512Digest wide{};
+  for (int i = 0; i < 64; ++i)
+    wide[i] = static_cast<uint8_t>(words[i / 4] >> (8 * (i % 4)));
+  return ScalarToBytes(ReduceModOrder(wide));
 }
 
 } // namespace platform

@@ -71,6 +71,10 @@ enum TFileMode : uint32_t {
 class TFileStream : public TStream {
 public:
   TFileStream(const std::string& ansiPath, uint32_t mode);
+  // Takes over a file descriptor (POSIX) or handle (Windows) that the caller
+  // opened on a regular file; the stream closes it. `fileName` names the
+  // file in messages.
+  TFileStream(intptr_t handle, std::string fileName);
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;

@@ -110,9 +110,26 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   });
 }
 
+std::optional<std::string> Utf8ToAnsiExact(std::string_view utf8) {
+  if (!IsValidUtf8(utf8)) return std::nullopt;
+  bool lost = false;
+  std::string ansi =
+      Converter("CP936", "UTF-8").Run(utf8, [&lost](std::string_view rest) -> size_t {
+        lost = true;
+        const size_t n = Utf8SequenceLength(rest);
+        return n == 0 ? 1 : n;
+      });
+  if (lost) return std::nullopt;
+  return ansi;
+}
+
 std::string ArgumentToAnsi(std::string_view argument) {
   const std::string ansi = Utf8ToAnsi(argument);
   return ansi.empty() && !argument.empty() ? std::string(argument) : ansi;
+}
+
+std::optional<std::string> ArgumentToAnsiExact(std::string_view argument) {
+  return Utf8ToAnsiExact(argument);
 }
 
 std::string AnsiToConsole(std::string_view ansi) {

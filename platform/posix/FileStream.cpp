@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 
 int Fd(intptr_t handle) {
@@ -59,6 +61,9 @@ TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_
   handle_ = -1;
   throw EFOpenError(what + " \"" + ansiPath + "\" " + reason);
 }
+
+TFileStream::TFileStream(intptr_t handle, std::string fileName)
+    : fileName_(std::move(fileName)), handle_(handle) {}
 
 TFileStream::~TFileStream() {
   if (handle_ >= 0) ::close(Fd(handle_));

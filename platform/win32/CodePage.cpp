@@ -80,7 +80,27 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   return FromWide(CP_ACP, WC_NO_BEST_FIT_CHARS, wide);
 }
 
+std::optional<std::string> Utf8ToAnsiExact(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
+  const std::wstring wide = ToWide(CP_UTF8, MB_ERR_INVALID_CHARS, utf8);
+  if (wide.empty() || wide.size() > INT_MAX) return std::nullopt;
+  const int size = static_cast<int>(wide.size());
+  BOOL usedDefault = FALSE;
+  const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr, 0,
+                                    nullptr, &usedDefault);
+  if (n <= 0 || usedDefault) return std::nullopt;
+  std::string ansi(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, ansi.data(), n, nullptr,
+                      &usedDefault);
+  if (usedDefault) return std::nullopt;
+  return ansi;
+}
+
 std::string ArgumentToAnsi(std::string_view argument) {
+  return std::string(argument);
+}
+
+std::optional<std::string> ArgumentToAnsiExact(std::string_view argument) {
   return std::string(argument);
 }
 

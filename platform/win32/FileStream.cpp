@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 namespace {
 
 HANDLE Handle(intptr_t handle) {
@@ -43,6 +45,9 @@ TFileStream::TFileStream(const std::string& ansiPath, uint32_t mode) : fileName_
   }
   handle_ = reinterpret_cast<intptr_t>(h);
 }
+
+TFileStream::TFileStream(intptr_t handle, std::string fileName)
+    : fileName_(std::move(fileName)), handle_(handle) {}
 
 TFileStream::~TFileStream() {
   if (handle_ != -1) CloseHandle(Handle(handle_));

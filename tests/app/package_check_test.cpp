@@ -281,10 +281,10 @@ TEST_F(PackageCheckTest, EveryDigitOfTheDigestAndEveryByteOfTheSignatureCounts) 
   }
 }
 
-TEST_F(PackageCheckTest, SignPackageScriptAndUpdaterAgree) {
+TEST_F(PackageCheckTest, PublisherSignAndUpdaterAgree) {
   const std::string key = publisher_.MakeKey("publisher");
   dir_.Write("package.exe", package_);
-  ChildProcess script({UPDATER_SOURCE_DIR "/tools/sign-package", key, dir_.Utf8("package.exe")}, {},
+  ChildProcess script({UPDATER_PUBLISH_PROGRAM, "sign", "--key", key, dir_.Utf8("package.exe")}, {},
                       dir_.Utf8("sign.out"));
   ASSERT_EQ(script.WaitFor(std::chrono::seconds(60)), 0) << dir_.Read("sign.out");
   const std::string output = dir_.Read("sign.out");

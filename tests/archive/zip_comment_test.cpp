@@ -1,5 +1,8 @@
+#include "archive/ZipCommentWriter.h"
 #include "archive/ZipControl.h"
 #include "platform/CodePage.h"
+#include "platform/Exception.h"
+#include "platform/Stream.h"
 #include "zip_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -142,4 +145,40 @@ TEST(ZipComment, LoadCommentReplacesEarlierLines) {
   info.ArchivePath = dir.Write("two.zip", BuildZip(TwoMembers(), "c").bytes);
   info.LoadComment();
   EXPECT_EQ(info.Lines().GetText(), "c\r\n");
+}
+
+// The comment written into a copy reads back through the reader, whatever
+// the old comment was and whatever followed it; the members stay as they are.
+TEST(ZipCommentWriter, CopyCarriesTheNewCommentAndTheSameMembers) {
+  ScratchDir dir;
+  const std::string comment = "[Region]\r\nVersion=9\r\n";
+  for (const std::string& source :
+       {BuildZip(TwoMembers(), "").bytes, BuildZip(TwoMembers(), "[Region]\r\nVersion=2").bytes,
+        BuildZip(TwoMembers(), "old", false, -1).bytes + "trailing bytes",
+        BuildZip(TwoMembers(), "z64", true).bytes,
+        std::string(100, 'x') + BuildZip(TwoMembers(), "behind a stub").bytes}) {
+    const std::string in = dir.Write("in.zip", source);
+    TFileStream input(in, fmOpenRead);
+    TMemoryStream copy;
+    CopyZipWithComment(input, input.GetSize(), comment, copy);
+    const std::string bytes(copy.Memory(), static_cast<size_t>(copy.GetSize()));
+    const std::string out = dir.Write("out.zip", bytes);
+    EXPECT_EQ(TZipInfo::ReadArchiveComment(out), comment);
+    EXPECT_EQ(bytes.substr(0, bytes.size() - comment.size() - 2),
+              source.substr(0, bytes.size() - comment.size() - 2));
+  }
+}
+
+TEST(ZipCommentWriter, WhatTheReaderWouldNotFindIsRefused) {
+  ScratchDir dir;
+  const std::string big =
+      dir.Write("big.zip", BuildZip({{"a", std::string(40000, 'a')}}, "").bytes);
+  const std::string text = dir.Write("text.txt", std::string(1000, 't'));
+  TMemoryStream copy;
+  TFileStream bigFile(big, fmOpenRead);
+  EXPECT_NO_THROW(CopyZipWithComment(bigFile, bigFile.GetSize(), std::string(32745, 'c'), copy));
+  EXPECT_THROW(CopyZipWithComment(bigFile, bigFile.GetSize(), std::string(32746, 'c'), copy),
+               EStreamError);
+  TFileStream textFile(text, fmOpenRead);
+  EXPECT_THROW(CopyZipWithComment(textFile, textFile.GetSize(), "x", copy), EStreamError);
 }

@@ -34,3 +34,13 @@ TEST(CodePage, InvalidGbkBytesBecomeQuestionMarks) {
   // A lead byte cut off at the end of the text.
   EXPECT_EQ(AnsiToUtf8("a\xD5"), "a?");
 }
+
+TEST(CodePage, ExactConversionRefusesWhatGbkCannotHold) {
+  EXPECT_EQ(platform::Utf8ToAnsiExact("上海 Region-1"), Utf8ToAnsi("上海 Region-1"));
+  EXPECT_EQ(platform::Utf8ToAnsiExact(""), "");
+  // A question mark that was written stays one.
+  EXPECT_EQ(platform::Utf8ToAnsiExact("what?"), "what?");
+  for (const char* lost : {"a😀b", "한국", "\xC0\xAF", "ok\x80"})
+    EXPECT_EQ(platform::Utf8ToAnsiExact(lost), std::nullopt)
+        << testing::PrintToString(std::string(lost));
+}

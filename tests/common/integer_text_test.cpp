@@ -1,6 +1,6 @@
 // Integer texts of the configuration and the manifests (a manifest's Version
 // that is no integer counts as 0).
-#include "app/IntegerText.h"
+#include "common/IntegerText.h"
 #include "platform/Exception.h"
 
 #include <gtest/gtest.h>
