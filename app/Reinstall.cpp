@@ -212,13 +212,6 @@ std::string TUpdateForm::GetWorkingFolderLock() const {
   return WorkingFolderName() + ".lock";
 }
 
-std::string TUpdateForm::GetInstallValueName() const {
-  const std::string kind = GetProductKind();
-  if (kind == tx::kTenderTool.str()) return "ZBPath";
-  if (kind == tx::kBidTool.str()) return "TBPath";
-  return {};
-}
-
 void TUpdateForm::RecoverInterruptedReinstall() {
   // No reinstall was begun where there is no working folder, and looking
   // must not make one.

@@ -1,10 +1,10 @@
 #include "app/TemplateFile.h"
 
 #include "app/ExitStatus.h"
-#include "common/IntegerText.h"
 #include "app/UpdateFormTexts.h"
-#include "archive/ZipControl.h"
-#include "platform/Profile.h"
+#include "archive/TemplateVersion.h"
+#include "common/IntegerText.h"
+#include "platform/GbkText.h"
 #include "platform/TextFormat.h"
 
 #include <algorithm>
@@ -13,19 +13,8 @@
 
 namespace {
 
-bool IsLeadByte(unsigned char c) {
-  return c >= 0x81 && c <= 0xFE;
-}
-
 bool IsTrailByte(unsigned char c) {
   return c >= 0x40 && c <= 0xFE && c != 0x7F;
-}
-
-bool SameAsciiText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-           return lower(x) == lower(y);
-         });
 }
 
 // Windows opens the device whatever extension follows its name, and
@@ -37,22 +26,20 @@ bool IsDeviceName(std::string_view name) {
   static constexpr std::array<std::string_view, 7> kDevices{"CON",    "PRN",     "AUX",   "NUL",
                                                             "CONIN$", "CONOUT$", "CLOCK$"};
   for (std::string_view device : kDevices)
-    if (SameAsciiText(base, device)) return true;
+    if (platform::SameTextIgnoringAsciiCase(base, device)) return true;
   return base.size() == 4 &&
-         (SameAsciiText(base.substr(0, 3), "COM") || SameAsciiText(base.substr(0, 3), "LPT")) &&
+         (platform::SameTextIgnoringAsciiCase(base.substr(0, 3), "COM") ||
+          platform::SameTextIgnoringAsciiCase(base.substr(0, 3), "LPT")) &&
          base[3] >= '0' && base[3] <= '9';
 }
 
 bool IsPlainFileName(const std::string& name) {
-  size_t begin = 0, end = name.size();
-  while (begin < end && static_cast<unsigned char>(name[begin]) <= ' ')
-    ++begin;
-  while (end > begin && static_cast<unsigned char>(name[end - 1]) <= ' ')
-    --end;
-  if (begin == end || name == "." || name == ".." || IsDeviceName(name)) return false;
+  if (platform::TrimBlanksAndControls(name).empty() || name == "." || name == ".." ||
+      IsDeviceName(name))
+    return false;
   for (size_t i = 0; i < name.size(); ++i) {
     const auto c = static_cast<unsigned char>(name[i]);
-    if (IsLeadByte(c)) {
+    if (platform::IsGbkLeadByte(c)) {
       if (i + 1 >= name.size() || !IsTrailByte(static_cast<unsigned char>(name[i + 1])))
         return false;
       ++i;
@@ -74,10 +61,7 @@ void CheckTemplateName(const std::string& name) {
 }
 
 std::optional<int32_t> ReadTemplateVersion(const std::string& path) {
-  const std::string comment = TZipInfo::ReadArchiveComment(path);
-  if (comment.empty()) return std::nullopt;
-  std::string value = platform::ReadProfileStringFromText(comment, "Region", "Version", "");
-  while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
-    value.pop_back();
+  const std::string value = ReadTemplateVersionText(path);
+  if (value.empty()) return std::nullopt;
   return TextToInt32(value);
 }

@@ -87,6 +87,10 @@ public:
                               const std::string& fileName) const;
   std::string BuildSampleTextUrl(bool useCdn, const std::string& folder,
                                  const std::string& fileName) const;
+  // The URL both builders make: the base, then `kind`, `folder` and
+  // `fileName` each percent-encoded and, when not empty, after a slash.
+  std::string BuildUrl(bool useCdn, const std::string& kind, const std::string& folder,
+                       const std::string& fileName) const;
   // The working folder in the temporary folder, with trailing delimiter. It is
   // created (mode 0700) on every call; raises Exception when it exists as a
   // symbolic link or belongs to another user.

@@ -9,6 +9,7 @@
 #include "archive/TemplateVersion.h"
 #include "common/IntegerText.h"
 #include "common/ManifestSignature.h"
+#include "common/ProductTable.h"
 #include "common/VersionManifest.h"
 #include "common/ZorvaXMLIntf.h"
 #include "common/ZorvaXMLUtils.h"
@@ -237,14 +238,9 @@ TCheckResult TUpdateForm::CheckTemplateUpdate() {
 }
 
 int32_t TUpdateForm::GetInstalledTemplateVersion() {
-  const std::string kind = GetProductKind();
-  std::string folder;
-  if (platform::SameProfileName(kind, tx::kTenderTool.str()))
-    folder = tx::kTenderSampleText;
-  else if (platform::SameProfileName(kind, tx::kBidTool.str()))
-    folder = tx::kBidSampleText;
-  if (!folder.empty())
-    localTemplatePath = ExeFolder() + folder + platform::PathDelim + templateName + ".sfwb";
+  if (const TProduct* product = ProductOfKind(GetProductKind()))
+    localTemplatePath =
+        ExeFolder() + product->sampleTextKind.str() + platform::PathDelim + templateName + ".sfwb";
 
   if (localTemplatePath.empty() || !platform::FileExists(localTemplatePath)) return 0;
   const std::string value = ReadTemplateVersionText(localTemplatePath);

@@ -9,9 +9,11 @@
 #include "app/Reinstall.h"
 #include "app/UpdateForm.h"
 #include "app/UpdateFormTexts.h"
+#include "common/ProductTable.h"
 #include "common/ZorvaFileUtils.h"
 #include "common/ZorvaUiUtils.h"
 #include "platform/FileSystem.h"
+#include "platform/GbkText.h"
 #include "platform/Paths.h"
 #include "platform/ProgramImage.h"
 #include "platform/ShellLink.h"
@@ -37,30 +39,12 @@ std::string BatchLine(const std::string& path, const std::string& switches) {
   return line;
 }
 
-bool IsLeadByte(char c) {
-  return static_cast<unsigned char>(c) >= 0x81 && static_cast<unsigned char>(c) <= 0xFE;
-}
-
-// ASCII letters in upper case. The second byte of a double-byte character may
-// fall in the range of ASCII letters; it is left as it is.
-std::string UpperAscii(const std::string& s) {
-  std::string out = s;
-  for (size_t i = 0; i < out.size(); ++i) {
-    if (IsLeadByte(out[i])) {
-      ++i;
-      continue;
-    }
-    if (out[i] >= 'a' && out[i] <= 'z') out[i] = static_cast<char>(out[i] - 'a' + 'A');
-  }
-  return out;
-}
-
 // The part after the last delimiter. Both slashes count: a Windows program
 // run under Wine shows its Windows path as its argv[0].
 std::string FileNameOf(const std::string& path) {
   size_t start = 0;
   for (size_t i = 0; i < path.size(); ++i) {
-    if (IsLeadByte(path[i])) {
+    if (platform::IsGbkLeadByte(static_cast<unsigned char>(path[i]))) {
       ++i;
       continue;
     }
@@ -70,14 +54,14 @@ std::string FileNameOf(const std::string& path) {
 }
 
 // An empty text names no program, also not an empty name.
-bool NamesProgram(const std::string& text, const std::string& upperName) {
-  if (text.empty() || upperName.empty()) return false;
-  const std::string upper = UpperAscii(text);
-  return UpperAscii(FileNameOf(text)) == upperName || upper == upperName;
+bool NamesProgram(const std::string& text, const std::string& name) {
+  if (text.empty() || name.empty()) return false;
+  return platform::SameTextIgnoringAsciiCase(FileNameOf(text), name) ||
+         platform::SameTextIgnoringAsciiCase(text, name);
 }
 
-bool IsProcessOf(const platform::TProcessEntry& process, const std::string& upperName) {
-  return NamesProgram(process.exeName, upperName) || NamesProgram(process.exeFile, upperName);
+bool IsProcessOf(const platform::TProcessEntry& process, const std::string& name) {
+  return NamesProgram(process.exeName, name) || NamesProgram(process.exeFile, name);
 }
 
 // An install folder where RecentProject.log may be read and written: known,
@@ -193,20 +177,19 @@ void TUpdateForm::acInstallExecute() {
 }
 
 bool TUpdateForm::IsProcessRunning(const std::string& exeName) const {
-  const std::string upperName = UpperAscii(exeName);
   for (const platform::TProcessEntry& process : ProcessSnapshot())
-    if (IsProcessOf(process, upperName)) return true;
+    if (IsProcessOf(process, exeName)) return true;
   return false;
 }
 
 void TUpdateForm::TerminateProductProcesses() {
+  // Unlike everywhere else, the kind is compared exactly here: a mandatory
+  // update ends only the processes of a kind spelled as the table has it.
   const std::string kind = GetProductKind();
-  const std::string name = kind == tx::kTenderTool.str() ? "MQT6.exe"
-                           : kind == tx::kBidTool.str()  ? "MQV6.exe"
-                                                         : "";
-  const std::string upperName = UpperAscii(name);
+  const TProduct* product = ProductOfKind(kind);
+  if (!product || kind != product->kind.str()) return;
   for (const platform::TProcessEntry& process : ProcessSnapshot())
-    if (IsProcessOf(process, upperName)) platform::TerminateProcess(process, 0);
+    if (IsProcessOf(process, product->exeName)) platform::TerminateProcess(process, 0);
 }
 
 void TUpdateForm::BackupRecentProjects() {

@@ -3,8 +3,10 @@
 #include "app/TemplateFile.h"
 #include "app/UpdateForm.h"
 #include "app/UpdateFormTexts.h"
+#include "common/ProductTable.h"
 #include "common/ZorvaFileUtils.h"
 #include "platform/FileSystem.h"
+#include "platform/GbkText.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "platform/Registry.h"
@@ -18,32 +20,6 @@ namespace tx = updatetexts;
 
 constexpr int kConfigHeightReduction = 370;
 
-// Blanks and control characters at both ends removed; bytes of a double-byte
-// character are never below 0x40, so they are never cut.
-std::string Trim(const std::string& s) {
-  size_t begin = 0, end = s.size();
-  while (begin < end && static_cast<unsigned char>(s[begin]) <= ' ')
-    ++begin;
-  while (end > begin && static_cast<unsigned char>(s[end - 1]) <= ' ')
-    --end;
-  return s.substr(begin, end - begin);
-}
-
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
-// Whole-string comparison ignoring the letter case of ASCII letters. The
-// texts compared with it are the fixed arguments "-ZB"/"-TB" and the product
-// kinds, whose double-byte characters hold no ASCII letter, so folding single
-// bytes cannot make two different characters equal.
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
-
 // Whether `path` ends in the folder delimiter. The second byte of a
 // double-byte character may be 0x5C, the Windows delimiter, and is none.
 bool EndsWithDelimiter(const std::string& path) {
@@ -51,7 +27,7 @@ bool EndsWithDelimiter(const std::string& path) {
   for (size_t i = 0; i < path.size(); ++i) {
     const auto c = static_cast<unsigned char>(path[i]);
     delimiter = path[i] == platform::PathDelim;
-    if (c >= 0x81 && c <= 0xFE && i + 1 < path.size()) ++i;
+    if (platform::IsGbkLeadByte(c) && i + 1 < path.size()) ++i;
   }
   return delimiter;
 }
@@ -192,42 +168,36 @@ void TUpdateForm::RefreshTemplate() {
 }
 
 bool TUpdateForm::IsSampleTextMode() const {
-  return !Trim(templateArg_).empty();
+  return !platform::TrimBlanksAndControls(templateArg_).empty();
 }
 
 std::string TUpdateForm::GetProductKind() const {
-  if (SameText(firstArg_, "-ZB")) return tx::kTenderTool;
-  if (SameText(firstArg_, "-TB")) return tx::kBidTool;
+  if (const TProduct* product = ProductOfSwitch(firstArg_)) return product->kind;
   return platform::ReadProfileString(configFile, "Version", "TenderKind", "");
 }
 
 std::string TUpdateForm::GetSampleTextKind() const {
-  if (SameText(firstArg_, "-ZB")) return tx::kTenderSampleText;
-  if (SameText(firstArg_, "-TB")) return tx::kBidSampleText;
+  if (const TProduct* product = ProductOfSwitch(firstArg_)) return product->sampleTextKind;
   // No key names the sample-text folders, so the configured product picks
   // its own; an unknown product has none.
-  const std::string kind = GetProductKind();
-  if (SameText(kind, tx::kTenderTool)) return tx::kTenderSampleText;
-  if (SameText(kind, tx::kBidTool)) return tx::kBidSampleText;
-  return {};
+  const TProduct* product = ProductOfKind(GetProductKind());
+  return product ? product->sampleTextKind.str() : std::string();
 }
 
 std::string TUpdateForm::GetProductExeName() const {
-  const std::string kind = GetProductKind();
-  if (SameText(kind, tx::kTenderTool)) return "MQT6.exe";
-  if (SameText(kind, tx::kBidTool)) return "MQV6.exe";
-  return {};
+  const TProduct* product = ProductOfKind(GetProductKind());
+  return product ? product->exeName : std::string();
+}
+
+std::string TUpdateForm::GetInstallValueName() const {
+  // The key's unnamed value for an unknown product.
+  const TProduct* product = ProductOfKind(GetProductKind());
+  return product ? product->installFolderValue : std::string();
 }
 
 std::string TUpdateForm::GetInstallFolder() const {
-  const std::string kind = GetProductKind();
-  std::string valueName; // the key's unnamed value for an unknown product
-  if (SameText(kind, tx::kTenderTool))
-    valueName = "ZBPath";
-  else if (SameText(kind, tx::kBidTool))
-    valueName = "TBPath";
-
-  std::optional<std::string> value = platform::ReadRegistryString(tx::kInstallKey, valueName);
+  std::optional<std::string> value =
+      platform::ReadRegistryString(tx::kInstallKey, GetInstallValueName());
   if (!value) return {};
   // An installer may have registered a Windows drive path.
   std::string folder = platform::MapDrivePath(*value);
@@ -241,17 +211,19 @@ std::string TUpdateForm::ReadRegionName(const std::string& path) const {
 
 std::string TUpdateForm::BuildProductUrl(bool useCdn, const std::string& folder,
                                          const std::string& fileName) const {
-  std::string url =
-      platform::ReadProfileString(configFile, "HTTP", useCdn ? "URLUseCDN" : "URLWithnotCDN", "");
-  url += EncodeUrlSegment(GetProductKind());
-  return AppendUrlPart(AppendUrlPart(url, folder), fileName);
+  return BuildUrl(useCdn, GetProductKind(), folder, fileName);
 }
 
 std::string TUpdateForm::BuildSampleTextUrl(bool useCdn, const std::string& folder,
                                             const std::string& fileName) const {
+  return BuildUrl(useCdn, GetSampleTextKind(), folder, fileName);
+}
+
+std::string TUpdateForm::BuildUrl(bool useCdn, const std::string& kind, const std::string& folder,
+                                  const std::string& fileName) const {
   std::string url =
       platform::ReadProfileString(configFile, "HTTP", useCdn ? "URLUseCDN" : "URLWithnotCDN", "");
-  url += EncodeUrlSegment(GetSampleTextKind());
+  url += EncodeUrlSegment(kind);
   return AppendUrlPart(AppendUrlPart(url, folder), fileName);
 }
 

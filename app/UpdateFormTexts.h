@@ -4,10 +4,6 @@
 
 namespace updatetexts {
 
-inline const platform::AnsiText kTenderTool{"招标工具"};
-inline const platform::AnsiText kBidTool{"投标工具"};
-inline const platform::AnsiText kTenderSampleText{"招标示范文本"};
-inline const platform::AnsiText kBidSampleText{"投标示范文本"};
 inline const platform::AnsiText kShanghai{"上海"};
 inline const platform::AnsiText kInstallKey{"SOFTWARE\\Zorva编标工具\\6.0"};
 

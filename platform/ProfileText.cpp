@@ -2,6 +2,7 @@
 // key while keeping every other line.
 #include "ProfileText.h"
 
+#include "GbkText.h"
 #include "Profile.h"
 
 #include <optional>
@@ -17,14 +18,6 @@ std::string_view Trim(std::string_view s) {
   if (first == std::string_view::npos) return {};
   const auto last = s.find_last_not_of(kBlanks);
   return s.substr(first, last - first + 1);
-}
-
-bool IsGbkLeadByte(unsigned char c) {
-  return c >= 0x81 && c <= 0xFE;
-}
-
-unsigned char FoldAscii(unsigned char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
 }
 
 // Position of the single-byte character `c`, skipping double-byte GBK
@@ -132,20 +125,7 @@ bool EndsInLeadByte(std::string_view s) {
 } // namespace
 
 bool SameProfileName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const auto ca = static_cast<unsigned char>(a[i]);
-    const auto cb = static_cast<unsigned char>(b[i]);
-    if (IsGbkLeadByte(ca) && i + 1 < a.size()) {
-      // The trail byte of a double-byte character may look like an ASCII
-      // letter; it is part of the character and is compared exactly.
-      if (ca != cb || a[i + 1] != b[i + 1]) return false;
-      ++i;
-      continue;
-    }
-    if (FoldAscii(ca) != FoldAscii(cb)) return false;
-  }
-  return true;
+  return SameTextIgnoringAsciiCase(a, b);
 }
 
 std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,

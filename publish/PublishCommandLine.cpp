@@ -1,6 +1,7 @@
 #include "publish/PublishCommandLine.h"
 
 #include "common/IntegerText.h"
+#include "common/ProductTable.h"
 #include "platform/CodePage.h"
 #include "platform/TextFormat.h"
 #include "publish/PublishErrors.h"
@@ -206,15 +207,15 @@ std::string RegionName(const std::string& argument) {
 
 std::string ProductKind(const std::string& argument) {
   const std::string kind = platform::ArgumentToAnsiExact(argument).value_or(argument);
-  if (kind == tx::kTenderTool.str() || kind == tx::kBidTool.str()) return kind;
+  const TProduct* product = ProductOfServerFolder(kind);
+  if (product && kind == product->kind.str()) return kind;
   throw EUsageError(platform::FormatText(tx::kBadKind, platform::ArgumentToAnsi(argument)));
 }
 
 std::string SampleTextKind(const std::string& argument) {
   const std::string kind = platform::ArgumentToAnsiExact(argument).value_or(argument);
-  if (kind == tx::kTenderSampleText.str() || kind == tx::kTenderTool.str())
-    return tx::kTenderSampleText;
-  if (kind == tx::kBidSampleText.str() || kind == tx::kBidTool.str()) return tx::kBidSampleText;
+  // The product's kind names its sample texts too.
+  if (const TProduct* product = ProductOfServerFolder(kind)) return product->sampleTextKind;
   throw EUsageError(platform::FormatText(tx::kBadTemplateKind, platform::ArgumentToAnsi(argument)));
 }
 

@@ -4,12 +4,6 @@
 
 namespace publishtexts {
 
-// The server's folders: the products and their sample texts.
-inline const platform::AnsiText kTenderTool{"招标工具"};
-inline const platform::AnsiText kBidTool{"投标工具"};
-inline const platform::AnsiText kTenderSampleText{"招标示范文本"};
-inline const platform::AnsiText kBidSampleText{"投标示范文本"};
-
 // The command line.
 inline const platform::AnsiText kUnknownCommand{
     "未知的命令“%s”。用 update-publish --help 查看用法。"};

@@ -4,6 +4,7 @@
 #include "common/IntegerText.h"
 #include "common/IntegrityText.h"
 #include "common/ManifestSignature.h"
+#include "common/ProductTable.h"
 #include "common/VersionManifest.h"
 #include "common/ZorvaXMLDoc.h"
 #include "common/ZorvaXMLUtils.h"
@@ -111,10 +112,10 @@ public:
       : source_(std::move(source)), files_(std::move(files)), key_(key) {}
 
   int Run() {
-    const std::string kinds[] = {tx::kTenderTool, tx::kBidTool, tx::kTenderSampleText,
-                                 tx::kBidSampleText};
-    for (const std::string& kind : kinds)
-      CheckManifest(kind, kind == tx::kTenderSampleText.str() || kind == tx::kBidSampleText.str());
+    for (const TProduct& product : Products())
+      CheckManifest(product.kind, false);
+    for (const TProduct& product : Products())
+      CheckManifest(product.sampleTextKind, true);
     if (manifests_ == 0) Problem(platform::FormatText(tx::kCheckNoManifest, source_->Describe("")));
     PrintLine(problems_ == 0
                   ? platform::FormatText(tx::kCheckSummaryGood, manifests_, entries_)
