@@ -4,12 +4,16 @@
 #include "platform/CodePage.h"
 #include "platform/HttpClient.h"
 #include "platform/Profile.h"
+#include "platform/TextFormat.h"
 #include "tests/app/download_record_fixture.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServers.h"
 
 #include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <functional>
 #include <random>
@@ -130,6 +134,35 @@ TEST_F(TransferTest, CutTransferResumesWithARangeAndEndsByteIdentical) {
                           " range=bytes=83456-300000 if-range=" + ETagOf(server) + "\n"),
             std::string::npos)
       << requests;
+}
+
+// A DoneSize that cannot be saved (a full disk, no rights to the updater's
+// folder) must stop the transfer with an error the user sees, never be lost
+// quietly: the next run would resume on bytes it knows nothing of.
+TEST_F(TransferTest, ACountThatCannotBeSavedStopsTheTransferWithAnError) {
+  FaultServer server = Serve("normal");
+  SetDoneSize(123456);
+  auto form = Form();
+  const std::string before = dir_.Read("exe/VersionCfg.ini");
+  // A file-size limit binds every user, root too: the rewrite of
+  // VersionCfg.ini fails where the empty local file can still be made.
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 16;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  std::string error;
+  try {
+    form->DownloadPackage(nullptr);
+  } catch (const EFOpenError& e) {
+    error = e.what();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(error, platform::FormatText(Utf8ToAnsi("无法写入文件“%s”，请检查权限和磁盘空间。"),
+                                        dir_.Ansi("exe/VersionCfg.ini")));
+  EXPECT_EQ(dir_.Read("exe/VersionCfg.ini"), before);
 }
 
 TEST_F(TransferTest, ResumeStartsFortyThousandBytesBackButNeverPastTheLocalFile) {

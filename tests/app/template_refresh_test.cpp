@@ -147,6 +147,22 @@ TEST_F(TemplateRefreshTest, NewerTemplateReplacesTheInstalledOneByteForByte) {
   EXPECT_EQ(DoneSize(), 0);
 }
 
+// The run log is for administrators; a log that can be written nowhere (a
+// configured file under a file, and a folder in the place of update.log
+// beside the updater and in the temporary folder) changes nothing else.
+TEST_F(TemplateRefreshTest, ALogThatCannotBeWrittenChangesNothingElse) {
+  const std::string newer = Template("[Region]\r\nVersion=5\r\n", "new");
+  Publish(5, newer);
+  Install(Template("[Region]\r\nVersion=2\r\n", "old"));
+  dir_.Write("exe/VersionCfg.ini",
+             dir_.Read("exe/VersionCfg.ini") + "[Log]\r\nFile=VersionCfg.ini/update.log\r\n");
+  dir_.MakeFolder("exe/update.log");
+  dir_.MakeFolder("tmp/update.log");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Output(), "");
+  EXPECT_EQ(Installed(), newer);
+}
+
 TEST_F(TemplateRefreshTest, EqualVersionsOrABadCommentVersionTouchNothing) {
   Publish(5, Template("[Region]\r\nVersion=5\r\n", "new"));
   // Nothing new ends the run as it should; a comment that holds no number is

@@ -186,6 +186,18 @@ TEST_F(UpdateRoadTest, OfferDownloadConfirmAndTheNewVersionIsInstalled) {
   EXPECT_EQ(dir_.Read(std::string(kInstall) + "RecentProject.log"), "D:\\工程\\一号标段.zbs\r\n");
   EXPECT_EQ(dir_.Read("log.txt"), "uninstall /quiet\ninstall /quiet\n");
   EXPECT_FALSE(dir_.Exists("tmp/MQTUpdate"));
+
+  // The run log tells the road, in its order, from the offer to the end.
+  const std::string log = dir_.Read("exe/update.log");
+  size_t at = 0;
+  for (const char* event :
+       {"start version=", "offer version=7 installed=6 path=V7 ", "head url=", "download url=",
+        " status=206 ", "check package ", "install check ", " result=program", "snapshot taken ",
+        "uninstall exit=0", "install exit=0 executable=present", "installed\n", "end status=0\n"}) {
+    const size_t found = log.find(event, at);
+    ASSERT_NE(found, std::string::npos) << event << " missing after byte " << at << " of\n" << log;
+    at = found;
+  }
 }
 
 TEST_F(UpdateRoadTest, LaterAndTheCloseGlyphLeaveWithoutDownloading) {
