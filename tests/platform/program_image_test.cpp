@@ -23,7 +23,7 @@ std::string PeImage(uint32_t peOffset, uint16_t machine, size_t size) {
   image[1] = 'Z';
   for (int i = 0; i < 4; ++i)
     image[0x3C + i] = static_cast<char>(peOffset >> (8 * i));
-  if (static_cast<size_t>(peOffset) + 6 <= size) {
+  if (uint64_t{peOffset} + 6 <= size) {
     image.replace(peOffset, 4, std::string("PE\0\0", 4));
     image[peOffset + 4] = static_cast<char>(machine);
     image[peOffset + 5] = static_cast<char>(machine >> 8);
