@@ -99,14 +99,14 @@ const platform::AnsiText kSignUsage{
     "示例：\n"
     "  update-publish sign --key publisher.pem 招标工具.exe\n"};
 
-struct TOptionSpec {
+struct TOptionDef {
   const char* name;
   bool takesValue;
   bool required;
 };
 
-const std::map<TPublishCommand, std::vector<TOptionSpec>>& OptionSpecs() {
-  static const std::map<TPublishCommand, std::vector<TOptionSpec>> specs = {
+const std::map<TPublishCommand, std::vector<TOptionDef>>& OptionDefs() {
+  static const std::map<TPublishCommand, std::vector<TOptionDef>> defs = {
       {TPublishCommand::Program,
        {{"--server", true, true},
         {"--kind", true, true},
@@ -141,7 +141,7 @@ const std::map<TPublishCommand, std::vector<TOptionSpec>>& OptionSpecs() {
         {"--public-key", true, false}}},
       {TPublishCommand::Sign, {{"--key", true, true}}},
   };
-  return specs;
+  return defs;
 }
 
 std::optional<TPublishCommand> CommandNamed(const std::string& name) {
@@ -265,7 +265,7 @@ TPublishOptions ParsePublishCommandLine(const std::vector<std::string>& args) {
   if (!command)
     throw EUsageError(platform::FormatText(tx::kUnknownCommand, platform::ArgumentToAnsi(args[0])));
   options.command = *command;
-  const std::vector<TOptionSpec>& specs = OptionSpecs().at(*command);
+  const std::vector<TOptionDef>& defs = OptionDefs().at(*command);
   std::vector<std::string> seen;
   std::vector<std::string> files;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -288,25 +288,25 @@ TPublishOptions ParsePublishCommandLine(const std::vector<std::string>& args) {
       value = arg.substr(eq + 1);
       arg.resize(eq);
     }
-    const auto spec = std::find_if(specs.begin(), specs.end(),
-                                   [&](const TOptionSpec& s) { return arg == s.name; });
-    if (spec == specs.end())
+    const auto def =
+        std::find_if(defs.begin(), defs.end(), [&](const TOptionDef& s) { return arg == s.name; });
+    if (def == defs.end())
       throw EUsageError(
           platform::FormatText(tx::kUnknownOption, platform::ArgumentToAnsi(arg), args[0]));
     if (std::find(seen.begin(), seen.end(), arg) != seen.end())
       throw EUsageError(platform::FormatText(tx::kTwice, arg));
     seen.push_back(arg);
-    if (spec->takesValue && !value) {
+    if (def->takesValue && !value) {
       if (i + 1 >= args.size()) throw EUsageError(platform::FormatText(tx::kMissingValue, arg));
       value = args[++i];
     }
-    if (!spec->takesValue && value)
+    if (!def->takesValue && value)
       throw EUsageError(platform::FormatText(tx::kUnknownOption, arg + "=", args[0]));
     Apply(options, arg, value.value_or(std::string()));
   }
-  for (const TOptionSpec& spec : specs)
-    if (spec.required && std::find(seen.begin(), seen.end(), spec.name) == seen.end())
-      throw EUsageError(platform::FormatText(tx::kMissingOption, spec.name));
+  for (const TOptionDef& def : defs)
+    if (def.required && std::find(seen.begin(), seen.end(), def.name) == seen.end())
+      throw EUsageError(platform::FormatText(tx::kMissingOption, def.name));
   if (*command == TPublishCommand::Check && (options.server.empty() == options.url.empty() ||
                                              (!options.cdnUrl.empty() && options.url.empty())))
     throw EUsageError(tx::kServerOrUrl);
