@@ -244,7 +244,7 @@ void TUpdateForm::RecoverInterruptedReinstall() {
     RemoveReplacementLeftovers(folder, {kRecentProjects});
   }
   platform::DeleteFile(recordFile);
-  DeleteFolderTree(working);
+  RemoveWorkingFolder();
   Log(platform::FormatText("recover phase=%s action=finish folder=%s",
                            ReinstallPhaseName(record->phase), folder));
 }

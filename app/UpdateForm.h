@@ -191,6 +191,9 @@ public:
   // runs it; returns its exit code, nullopt when it could not be started.
   // Raises when it cannot be written.
   std::optional<uint32_t> InstallPackage();
+  // Deletes the working folder with everything in it, waiting a moment for
+  // a program that still holds it.
+  void RemoveWorkingFolder();
   // The registry value that names the install folder: ZBPath, TBPath, or
   // the key's unnamed value (empty) for another product.
   std::string GetInstallValueName() const;

@@ -19,6 +19,9 @@
 #include "platform/ShellLink.h"
 #include "platform/TextFormat.h"
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 namespace tx = updatetexts;
@@ -156,7 +159,7 @@ void TUpdateForm::acInstallExecute() {
       reinstall.MarkInstalled();
       RestoreRecentProjects();
       reinstall.Finish();
-      DeleteFolderTree(GetWorkingFolder());
+      RemoveWorkingFolder();
       Log("installed");
       ClearExitStatus();
       Close();
@@ -174,6 +177,14 @@ void TUpdateForm::acInstallExecute() {
   RestoreRecentProjects();
   ReportFailure(text, TExitStatus::Error);
   ShowInformationText(text);
+}
+
+void TUpdateForm::RemoveWorkingFolder() {
+  // The batch runner that just ended may hold the folder a moment longer as
+  // its current one (Windows refuses to remove it meanwhile).
+  const std::string folder = WorkingFolderName() + platform::PathDelim;
+  for (int attempt = 0; attempt < 20 && !DeleteFolderTree(folder); ++attempt)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
 bool TUpdateForm::IsProcessRunning(const std::string& exeName) const {
