@@ -4,6 +4,7 @@
 #include "app/UpdateForm.h"
 #include "platform/HttpClient.h"
 #include "tests/app/download_record_fixture.h"
+#include "tests/support/RandomBytes.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServers.h"
@@ -11,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -22,13 +22,7 @@ using testsupport::FaultServer;
 
 constexpr int kPackageSize = 300000;
 
-std::string RandomBytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes)
-    c = static_cast<char>(random());
-  return bytes;
-}
+using testsupport::RandomBytes;
 
 class CdnFallbackTest : public ::testing::Test {
 protected:

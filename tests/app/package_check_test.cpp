@@ -11,6 +11,7 @@
 #include "tests/app/install_fixture.h"
 #include "tests/archive/zip_fixtures.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/RandomBytes.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServers.h"
@@ -23,7 +24,6 @@
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,13 +36,7 @@ using testsupport::ChildProcess;
 constexpr int kPackageSize = 300000;
 const char* const kKept = "kept";
 
-std::string RandomBytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes)
-    c = static_cast<char>(random());
-  return bytes;
-}
+using testsupport::RandomBytes;
 
 std::string Sha256Hex(const std::string& bytes) {
   platform::TSha256 hasher;

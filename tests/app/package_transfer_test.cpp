@@ -6,6 +6,7 @@
 #include "platform/Profile.h"
 #include "platform/TextFormat.h"
 #include "tests/app/download_record_fixture.h"
+#include "tests/support/RandomBytes.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServers.h"
@@ -16,7 +17,6 @@
 #include <sys/resource.h>
 
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -28,13 +28,7 @@ using testsupport::FaultServer;
 
 constexpr int kPackageSize = 300000;
 
-std::string RandomBytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes)
-    c = static_cast<char>(random());
-  return bytes;
-}
+using testsupport::RandomBytes;
 
 // A form whose clock moves `step` days at each reading and whose questions
 // are answered by the test.

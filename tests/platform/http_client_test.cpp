@@ -2,6 +2,7 @@
 // server with one behaviour and stops it by its process id.
 #include "platform/HttpClient.h"
 #include "platform/Stream.h"
+#include "tests/support/RandomBytes.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServers.h"
@@ -11,7 +12,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -22,13 +22,7 @@ using platform::THttpClient;
 using testsupport::FaultServer;
 using Clock = std::chrono::steady_clock;
 
-std::string RandomBytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes)
-    c = static_cast<char>(random());
-  return bytes;
-}
+using testsupport::RandomBytes;
 
 std::string Contents(TMemoryStream& s) {
   return std::string(s.Memory(), static_cast<size_t>(s.GetSize()));

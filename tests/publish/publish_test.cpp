@@ -4,24 +4,18 @@
 #include "archive/TemplateVersion.h"
 #include "tests/archive/zip_fixtures.h"
 #include "tests/publish/publish_fixture.h"
+#include "tests/support/RandomBytes.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 
 namespace {
 
 using namespace publishtest;
 
-std::string RandomBytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes)
-    c = static_cast<char>(random());
-  return bytes;
-}
+using testsupport::RandomBytes;
 
 std::string Template(int version) {
   return ziptest::BuildZip(ziptest::TwoMembers(),
