@@ -53,7 +53,7 @@ TEST_F(ProcessGuardTest, ProductIsFoundByFileNameOrWholeTextIgnoringCase) {
       {"MQT6.exe", false, true},           {"mqt6.EXE", false, true},
       {"/opt/zorva/MQT6.exe", true, true}, {"C:\\Program Files\\Zorva\\MQT6.exe", true, true},
       {"MQT6.exe.bak", false, false},      {"xMQT6.exe", false, false},
-      {"MQV6.exe", false, false},
+      {"C:\\Zorva\\mqt6.EXE", true, true}, {"MQV6.exe", false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
