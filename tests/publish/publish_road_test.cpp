@@ -10,6 +10,7 @@
 #include "tests/support/ScreenWindow.h"
 #include "tests/support/ShellLinkBytes.h"
 #include "tests/support/TestServers.h"
+#include "tests/support/UpdateFormPlaces.h"
 #include "tests/support/VirtualDisplay.h"
 
 #include <gtest/gtest.h>
@@ -27,17 +28,13 @@ namespace {
 using namespace publishtest;
 using namespace std::chrono_literals;
 using testsupport::ChildProcess;
+using testsupport::kOkButton;
+using testsupport::kUpdateButton;
+using testsupport::Point;
 
 const char* const kInstall = "c/Program Files/Zorva/招标工具/";
 const char* const kStartMenu =
     "c/Documents and Settings/All Users/「开始」菜单/程序/Zorva电子招标工具/";
-
-// Centres of the buttons, from the window's top left corner.
-struct Point {
-  int x, y;
-};
-constexpr Point kUpdateButton{1 + 229 + 77 / 2, 38 + 61 + 26 / 2};
-constexpr Point kOkButton{1 + 233 + 75 / 2, 38 + 136 + 33 / 2};
 
 class PublishRoadTest : public ::testing::Test {
 protected:

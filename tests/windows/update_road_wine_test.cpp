@@ -12,6 +12,7 @@
 #include "tests/support/ShellLinkBytes.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestServers.h"
+#include "tests/support/UpdateFormPlaces.h"
 #include "tests/support/VirtualDisplay.h"
 #include "tests/windows/WineSession.h"
 
@@ -31,18 +32,13 @@ namespace {
 using namespace std::chrono_literals;
 using platform::Utf8ToAnsi;
 using testsupport::ChildProcess;
+using testsupport::kCloseGlyph;
+using testsupport::kLaterButton;
+using testsupport::kOkButton;
+using testsupport::kUpdateButton;
+using testsupport::Point;
 using testsupport::ReadFile;
 using testsupport::WindowPlace;
-
-// Centres of the controls from the window's top left corner; the content
-// panels sit at (1, 38) inside the main panel, below the 37-pixel title band.
-struct Point {
-  int x, y;
-};
-constexpr Point kUpdateButton{1 + 229 + 77 / 2, 38 + 61 + 26 / 2};
-constexpr Point kLaterButton{1 + 327 + 77 / 2, 38 + 61 + 26 / 2};
-constexpr Point kOkButton{1 + 233 + 75 / 2, 38 + 136 + 33 / 2};
-constexpr Point kCloseGlyph{405 + 4, 7 + 5};
 
 // nginx's log line of the package's GET once it has been sent; the HEAD
 // before it does not count.
