@@ -123,19 +123,9 @@ protected:
 
   // Waits until nginx has logged a request whose line holds `text`.
   bool ServerSaw(const std::string& text, std::chrono::seconds limit = 20s) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      std::istringstream log(ReadFile(dir_.Utf8("nginx/access.log")));
-      bool seen = false;
-      for (std::string line; std::getline(log, line) && !seen;)
-        seen = line.find(text) != std::string::npos;
-      if (seen) {
-        std::this_thread::sleep_for(500ms); // the window shows the result
-        return true;
-      }
-      std::this_thread::sleep_for(50ms);
-    }
-    return false;
+    if (!server_->Logged(text, limit)) return false;
+    std::this_thread::sleep_for(500ms); // the window shows the result
+    return true;
   }
   void Click(Point p) { testsupport::ClickAt(display_, place_.left + p.x, place_.top + p.y); }
   void Picture(const std::string& state) {

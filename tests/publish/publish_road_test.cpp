@@ -116,19 +116,9 @@ protected:
   }
   // Waits until nginx has logged `times` requests whose lines hold `text`.
   bool ServerSaw(const std::string& text, std::chrono::seconds limit = 20s, int times = 1) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      const std::string log = dir_.Read("nginx/access.log");
-      int seen = 0;
-      for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
-        ++seen;
-      if (seen >= times) {
-        std::this_thread::sleep_for(500ms); // the window shows the result
-        return true;
-      }
-      std::this_thread::sleep_for(50ms);
-    }
-    return false;
+    if (!server_->Logged(text, limit, times)) return false;
+    std::this_thread::sleep_for(500ms); // the window shows the result
+    return true;
   }
   void Click(Point p) { testsupport::ClickAt(display_, place_.left + p.x, place_.top + p.y); }
   void Picture(const std::string& state) {

@@ -104,7 +104,8 @@ public:
   // `workUtf8`/server.crt and server.key, made by the caller.
   NginxServer(const std::string& rootUtf8, const std::string& workUtf8,
               const std::string& serverConfig = {}, bool tls = false,
-              const std::string& httpConfig = {}) {
+              const std::string& httpConfig = {})
+      : accessLog_(workUtf8 + "/access.log") {
     std::filesystem::create_directories(workUtf8);
     std::mt19937 random(
         static_cast<unsigned>(::getpid()) ^
@@ -163,7 +164,24 @@ public:
   std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
   pid_t Pid() const { return process_->Pid(); }
 
+  // Waits until the access log holds `text` in `times` requests; nginx
+  // writes a request's line once it has sent the answer.
+  bool Logged(const std::string& text, std::chrono::milliseconds limit, int times = 1) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    do {
+      const std::string log = ReadFile(accessLog_);
+      int seen = 0;
+      for (size_t at = log.find(text); at != std::string::npos && seen < times;
+           at = log.find(text, at + 1))
+        ++seen;
+      if (seen >= times) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+  }
+
 private:
+  std::string accessLog_;
   std::unique_ptr<ChildProcess> process_;
   int port_ = 0;
 };

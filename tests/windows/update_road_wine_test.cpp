@@ -121,15 +121,9 @@ protected:
 
   // Waits until nginx has logged a request whose line holds `text`.
   bool ServerSaw(const std::string& text, std::chrono::seconds limit = 30s) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (ReadFile(dir_.Utf8("nginx/access.log")).find(text) != std::string::npos) {
-        std::this_thread::sleep_for(1s); // the window shows the result
-        return true;
-      }
-      std::this_thread::sleep_for(50ms);
-    }
-    return false;
+    if (!server_->Logged(text, limit)) return false;
+    std::this_thread::sleep_for(1s); // the window shows the result
+    return true;
   }
   // Waits until log.txt holds `line`.
   bool Logged(const std::string& line, std::chrono::seconds limit = 30s) {
